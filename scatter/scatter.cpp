@@ -1,0 +1,367 @@
+#include "scatter/scatter.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace plantscatter {
+
+namespace {
+
+// The pixel's key in a type's stream: SplitMix64's output at position index + 1 of the
+// stream that starts at `stream`. Any position gives a fresh, well-mixed 64-bit value, so
+// the key of a pixel does not depend on when it is seen.
+inline uint64_t pixel_key(uint64_t stream, uint64_t index) {
+  uint64_t z = stream + (index + 1) * 0x9e3779b97f4a7c15ull;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return z ^ (z >> 31);
+}
+
+// How many candidates a type may hold before the surplus is dropped: twice what it needs
+// (at least a few thousand), so each shrink pays for itself.
+inline size_t keep_capacity(uint64_t wanted) {
+  return static_cast<size_t>(wanted + std::max<uint64_t>(wanted, 4096));
+}
+
+std::string colour_text(Rgb c) {
+  return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
+}
+
+}  // namespace
+
+bool check_counts(const PlantCounts& counts, std::string* error) {
+  std::string message;
+  for (const PlantType& type : kPlantTypes) {
+    if (counts[type.id] < 0) {
+      message += "The count of " + std::string(type.label) + " is " +
+                 std::to_string(counts[type.id]) + "; a count cannot be negative.\n";
+    }
+  }
+  if (message.empty()) return true;
+  message.pop_back();
+  *error = message;
+  return false;
+}
+
+PlantSampler::PlantSampler(const PlantCounts& counts, Random& rng) {
+  for (const PlantType& type : kPlantTypes) {
+    TypeState& state = types_[static_cast<size_t>(type.id - 1)];
+    state.stream = rng.next();
+    state.wanted = counts[type.id] > 0 ? static_cast<uint64_t>(counts[type.id]) : 0;
+  }
+}
+
+PlantSampler PlantSampler::fork() const {
+  PlantSampler copy;
+  copy.width_ = width_;
+  copy.height_ = height_;
+  for (size_t i = 0; i < types_.size(); ++i) {
+    copy.types_[i].stream = types_[i].stream;
+    copy.types_[i].wanted = types_[i].wanted;
+  }
+  return copy;
+}
+
+void PlantSampler::begin(uint32_t width, uint32_t height, int /*channels*/) {
+  width_ = width;
+  height_ = height;
+}
+
+inline void PlantSampler::offer(TypeState& type, uint64_t index) {
+  const Candidate candidate{pixel_key(type.stream, index), index};
+  if (!(candidate < type.limit)) return;
+  type.kept.push_back(candidate);
+  if (type.kept.size() >= keep_capacity(type.wanted)) shrink(type);
+}
+
+void PlantSampler::shrink(TypeState& type) {
+  if (type.kept.size() <= type.wanted) return;
+  const auto last_kept = type.kept.begin() + static_cast<std::ptrdiff_t>(type.wanted - 1);
+  std::nth_element(type.kept.begin(), last_kept, type.kept.end());
+  type.limit = *last_kept;
+  type.kept.resize(static_cast<size_t>(type.wanted));
+}
+
+template <int kChannels>
+void PlantSampler::sample_run(const PixelRun& run) {
+  // A type is sampled only when the picture could hold its count at all; otherwise its
+  // pixels are merely counted, for the message that refuses it.
+  const uint64_t pixel_count = uint64_t{width_} * height_;
+  std::array<bool, kPlantTypeCount + 1> sampled{};
+  for (int id = 1; id <= kPlantTypeCount; ++id) {
+    const uint64_t wanted = types_[static_cast<size_t>(id - 1)].wanted;
+    sampled[static_cast<size_t>(id)] = wanted > 0 && wanted <= pixel_count;
+  }
+  std::array<uint64_t, kPlantTypeCount + 1> seen{};
+
+  const uint8_t* p = run.pixels;
+  const uint64_t row_start = uint64_t{run.y} * width_;
+  uint64_t x = run.x0;
+  for (uint32_t i = 0; i < run.count; ++i, p += kChannels, x += run.x_step) {
+    const int id = match_plant_type(p[0], p[1], p[2]);
+    ++seen[static_cast<size_t>(id)];
+    if (sampled[static_cast<size_t>(id)]) {
+      offer(types_[static_cast<size_t>(id - 1)], row_start + x);
+    }
+  }
+  for (int id = 1; id <= kPlantTypeCount; ++id) {
+    types_[static_cast<size_t>(id - 1)].seen += seen[static_cast<size_t>(id)];
+  }
+}
+
+void PlantSampler::pixels(const PixelRun& run) {
+  if (run.channels == 4) {
+    sample_run<4>(run);
+  } else {
+    sample_run<3>(run);
+  }
+}
+
+void PlantSampler::merge(PlantSampler&& other) {
+  for (size_t i = 0; i < types_.size(); ++i) {
+    TypeState& mine = types_[i];
+    TypeState& theirs = other.types_[i];
+    mine.seen += theirs.seen;
+    mine.limit = std::min(mine.limit, theirs.limit);
+    mine.kept.insert(mine.kept.end(), theirs.kept.begin(), theirs.kept.end());
+    theirs.kept = {};
+    if (mine.kept.size() >= keep_capacity(mine.wanted)) shrink(mine);
+  }
+}
+
+bool PlantSampler::finish(std::vector<PlantRecord>* plants, std::string* error) {
+  std::string shortages;
+  for (const PlantType& type : kPlantTypes) {
+    const TypeState& state = types_[static_cast<size_t>(type.id - 1)];
+    if (state.seen < state.wanted) {
+      shortages += "\n" + std::string(type.label) + ": " + std::to_string(state.wanted) +
+                   " requested, " + std::to_string(state.seen) + " pixels of its colour " +
+                   colour_text(type.key) + " in the map";
+    }
+  }
+  if (!shortages.empty()) {
+    *error = "Not enough pixels of a plant's key colour; nothing was placed." + shortages;
+    return false;
+  }
+
+  std::vector<PlantRecord> out;
+  uint64_t total = 0;
+  for (const TypeState& state : types_) total += state.wanted;
+  out.reserve(static_cast<size_t>(total));
+  for (const PlantType& type : kPlantTypes) {
+    TypeState& state = types_[static_cast<size_t>(type.id - 1)];
+    if (state.wanted == 0) continue;
+    shrink(state);
+    std::sort(state.kept.begin(), state.kept.end());
+    for (const Candidate& c : state.kept) {
+      out.push_back({static_cast<uint32_t>(c.index % width_),
+                     static_cast<uint32_t>(c.index / width_), type.id});
+    }
+    state.kept = {};
+  }
+  *plants = std::move(out);
+  return true;
+}
+
+bool scatter_image(const Image& image, const PlantCounts& counts, Random& rng,
+                   std::vector<PlantRecord>* plants, std::string* error,
+                   const ProgressFn& progress) {
+  if (!check_counts(counts, error)) return false;
+  PlantSampler sampler(counts, rng);
+  sampler.begin(image.width, image.height, 4);
+
+  // Rows are shared out in bands; the calling thread takes every band it can and reports
+  // progress, a second thread helps on pictures large enough to repay it.
+  const uint32_t band_rows = std::max<uint32_t>(1, (1u << 20) / std::max<uint32_t>(1, image.width));
+  const uint32_t band_count = (image.height + band_rows - 1) / band_rows;
+  std::mutex mutex;
+  uint32_t next_band = 0;
+  uint32_t bands_done = 0;
+  bool cancelled = false;
+  auto work = [&](PlantSampler& s, bool report) {
+    for (;;) {
+      uint32_t band;
+      {
+        std::lock_guard lock(mutex);
+        if (cancelled || next_band == band_count) return;
+        band = next_band++;
+      }
+      const uint32_t first = band * band_rows;
+      const uint32_t last = std::min(image.height, first + band_rows);
+      for (uint32_t y = first; y < last; ++y) {
+        s.pixels({y, 0, 1, image.width, 4, image.row(y)});
+      }
+      std::lock_guard lock(mutex);
+      ++bands_done;
+      if (report && progress && !progress(static_cast<double>(bands_done) / band_count)) {
+        cancelled = true;
+      }
+    }
+  };
+
+  const bool parallel = uint64_t{image.width} * image.height >= (uint64_t{1} << 21) &&
+                        std::thread::hardware_concurrency() > 1;
+  if (parallel) {
+    PlantSampler helper_sampler = sampler.fork();
+    std::thread helper([&] { work(helper_sampler, false); });
+    work(sampler, true);
+    helper.join();
+    sampler.merge(std::move(helper_sampler));
+  } else {
+    work(sampler, true);
+  }
+  if (cancelled) {
+    *error = "cancelled";
+    return false;
+  }
+  return sampler.finish(plants, error);
+}
+
+namespace {
+
+// Hands decoded rows from the decoding thread to the sampling thread in large batches, with
+// a fixed number of batches in flight so memory stays bounded.
+class RowPipe final : public PixelSink {
+ public:
+  explicit RowPipe(PlantSampler* sampler) : sampler_(sampler) {
+    for (int i = 0; i < kBatches; ++i) free_.push_back(std::make_unique<Batch>());
+    filling_ = take_free();
+  }
+
+  void begin(uint32_t width, uint32_t height, int channels) override {
+    // The sampling thread touches the sampler only after taking a batch from the queue,
+    // which orders this call before all of its work.
+    sampler_->begin(width, height, channels);
+  }
+
+  void pixels(const PixelRun& run) override {
+    const size_t bytes = static_cast<size_t>(run.count) * static_cast<size_t>(run.channels);
+    if (!filling_->runs.empty() && filling_->bytes.size() + bytes > kBatchBytes) flush();
+    PixelRun copy = run;
+    copy.pixels = nullptr;
+    filling_->runs.push_back({copy, filling_->bytes.size()});
+    filling_->bytes.insert(filling_->bytes.end(), run.pixels, run.pixels + bytes);
+  }
+
+  // Called by the decoding thread once decoding has ended, successfully or not.
+  void close() {
+    if (!filling_->runs.empty()) flush();
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+  }
+
+  // The sampling thread's loop: samples every batch until the pipe is closed and empty.
+  void drain() {
+    for (;;) {
+      std::unique_ptr<Batch> batch;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !full_.empty() || closed_; });
+        if (full_.empty()) return;
+        batch = std::move(full_.front());
+        full_.pop_front();
+      }
+      for (const auto& [run, offset] : batch->runs) {
+        PixelRun r = run;
+        r.pixels = batch->bytes.data() + offset;
+        sampler_->pixels(r);
+      }
+      batch->runs.clear();
+      batch->bytes.clear();
+      std::lock_guard lock(mutex_);
+      free_.push_back(std::move(batch));
+      changed_.notify_all();
+    }
+  }
+
+ private:
+  static constexpr int kBatches = 4;
+  static constexpr size_t kBatchBytes = size_t{1} << 20;
+  struct Batch {
+    std::vector<std::pair<PixelRun, size_t>> runs;
+    std::vector<uint8_t> bytes;
+  };
+
+  std::unique_ptr<Batch> take_free() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !free_.empty(); });
+    std::unique_ptr<Batch> batch = std::move(free_.back());
+    free_.pop_back();
+    return batch;
+  }
+
+  void flush() {
+    {
+      std::lock_guard lock(mutex_);
+      full_.push_back(std::move(filling_));
+      changed_.notify_all();
+    }
+    filling_ = take_free();
+  }
+
+  PlantSampler* sampler_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::unique_ptr<Batch>> full_;
+  std::vector<std::unique_ptr<Batch>> free_;
+  std::unique_ptr<Batch> filling_;
+  bool closed_ = false;
+};
+
+}  // namespace
+
+bool scatter_png_file(const std::filesystem::path& path, const PlantCounts& counts, Random& rng,
+                      const DecodeLimits& limits, ScatterResult* result, std::string* error,
+                      const ProgressFn& progress) {
+  if (!check_counts(counts, error)) return false;
+  PlantSampler sampler(counts, rng);
+  RowPipe pipe(&sampler);
+  uint32_t width = 0, height = 0;
+
+  struct SizeSpy final : PixelSink {
+    PixelSink* next;
+    uint32_t* width;
+    uint32_t* height;
+    void begin(uint32_t w, uint32_t h, int channels) override {
+      *width = w;
+      *height = h;
+      next->begin(w, h, channels);
+    }
+    void pixels(const PixelRun& run) override { next->pixels(run); }
+  } spy;
+  spy.next = &pipe;
+  spy.width = &width;
+  spy.height = &height;
+
+  DecodeOptions options;
+  options.limits = limits;
+  if (progress) {
+    options.progress = [&](uint64_t done, uint64_t total) {
+      return progress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+    };
+  }
+
+  std::thread sampling([&] { pipe.drain(); });
+  const bool decoded = stream_png_file(path, spy, error, options);
+  pipe.close();
+  sampling.join();
+  if (!decoded) return false;
+
+  ScatterResult out;
+  out.width = width;
+  out.height = height;
+  if (!sampler.finish(&out.plants, error)) return false;
+  *result = std::move(out);
+  return true;
+}
+
+void mark_plants(Image* image, std::span<const PlantRecord> plants) {
+  for (const PlantRecord& plant : plants) image->set_pixel(plant.x, plant.y, kMarkerColour);
+}
+
+}  // namespace plantscatter
