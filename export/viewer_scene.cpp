@@ -1,0 +1,15 @@
+#include "export/viewer_scene.h"
+
+#include <cstddef>
+
+extern const unsigned char plantscatter_viewer_scene[];
+extern const std::size_t plantscatter_viewer_scene_size;
+
+namespace plantscatter {
+
+std::string_view viewer_scene() {
+  return std::string_view(reinterpret_cast<const char*>(plantscatter_viewer_scene),
+                          plantscatter_viewer_scene_size);
+}
+
+}  // namespace plantscatter
