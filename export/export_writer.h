@@ -18,6 +18,9 @@ struct ExportInput {
   uint32_t width = 0;
   uint32_t height = 0;
   std::span<const PlantRecord> plants;  // placement order; the plant count is their number
+  // Threads that format the plant rows, 1 or 2; 0 takes 2 for more than a few thousand
+  // plants on a machine with two cores or more. The bytes written do not depend on it.
+  int format_threads = 0;
 };
 
 // Receives the file's bytes in order, in large pieces.
@@ -27,16 +30,23 @@ class ExportSink {
   virtual bool write(std::string_view bytes, std::string* error) = 0;
 };
 
-// Refuses a map path that cannot be written safely into the file's text (control
-// characters such as a line break would end the comment or string they stand in).
+// Refuses a map path that cannot be written safely into the file's text: control
+// characters (bytes 0x00 to 0x1f and 0x7f; a line break would end the comment it stands in
+// and let a file name add scene code) and text that is not valid UTF-8.
 bool check_map_path(std::string_view map_path, std::string* error);
 
 // Writes the whole file to `sink`. Draws each plant's rotation, then its scale, from `rng`
-// in plant order.
+// in plant order. Refuses, before writing or drawing anything, a map path that
+// check_map_path() refuses and a plant whose type id is not 1 to 10 or whose pixel lies
+// outside the map. On Windows the lines made from the map path are in the ANSI code page;
+// elsewhere they stay UTF-8.
 bool write_export(const ExportInput& input, Random& rng, ExportSink& sink, std::string* error);
 
-// Writes the file at `path` through a temporary file in the same folder that is renamed over
-// `path` only once complete: a failure never leaves a partial file nor harms an earlier one.
+// Writes the file at `path` through a hidden temporary file in the same folder that is
+// renamed over `path` only once complete: a failure never leaves a partial file nor harms
+// an earlier one. An existing file at `path` without write permission is refused, never
+// replaced; a replaced file's permissions carry over. Errors name `path` and the system's
+// reason, e.g. "cannot write /maps/a_export.inc: No space left on device".
 bool write_export_file(const ExportInput& input, Random& rng, const std::filesystem::path& path,
                        std::string* error);
 
