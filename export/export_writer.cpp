@@ -420,8 +420,12 @@ std::string unique_suffix() {
 }
 
 std::filesystem::path temporary_path_for(const std::filesystem::path& path) {
-  return path.parent_path() /
-         path_from_utf8("." + utf8_from_path(path.filename()) + "." + unique_suffix() + ".tmp");
+  std::string name = ".";
+  name += utf8_from_path(path.filename());
+  name += '.';
+  name += unique_suffix();
+  name += ".tmp";
+  return path.parent_path() / path_from_utf8(name);
 }
 
 #ifdef _WIN32
