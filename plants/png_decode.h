@@ -3,7 +3,8 @@
 // Pixels come out exactly as stored: no gamma, colour-profile or background conversion is
 // applied, so a pixel stored as 255,128,0 reads as 255,128,0. Palette, greyscale and
 // low-bit-depth pictures are expanded to 8-bit RGB, 16-bit samples are scaled (rounded,
-// not truncated) to 8 bits, and a tRNS chunk becomes an alpha channel.
+// not truncated) to 8 bits, and a tRNS chunk becomes an alpha channel. A palette index
+// beyond the palette has no colour, so a picture holding one is refused.
 //
 // Every failure comes back as `false` with a message for the user in `*error`; no call
 // throws, aborts or leaks, whatever the input holds.
@@ -22,7 +23,8 @@
 namespace plantscatter {
 
 // Guards memory against forged or runaway pictures. A picture that breaks a limit is
-// refused before its pixel memory is taken.
+// refused before its pixel memory is taken. So is a picture whose header declares more
+// pixel data than its input could hold even at deflate's best compression.
 struct DecodeLimits {
   uint32_t max_width = 1'000'000;
   uint32_t max_height = 1'000'000;
@@ -32,9 +34,9 @@ struct DecodeLimits {
 
 struct DecodeOptions {
   DecodeLimits limits;
-  // Called now and then with the number of image rows decoded so far (of all interlace
-  // passes together) and the total; returning false cancels the decode, which then fails
-  // with the message "cancelled". May be empty.
+  // Called after every 64 image rows decoded (of all interlace passes together) and once
+  // more at the end, with the rows done so far and the total; returning false cancels the
+  // decode, which then fails with the message "cancelled". May be empty.
   std::function<bool(uint64_t done, uint64_t total)> progress;
 };
 
