@@ -499,10 +499,14 @@ bool write_file_replacing(const ExportInput& input, Random& rng, const std::file
     *error = "cannot write " + shown + ": " + system_reason(GetLastError());
     ok = false;
   }
-  // The finished file must not stay hidden once it takes the export's name.
-  if (ok && !SetFileAttributesW(temporary.c_str(), attributes != INVALID_FILE_ATTRIBUTES
-                                                       ? attributes & ~FILE_ATTRIBUTE_HIDDEN
-                                                       : FILE_ATTRIBUTE_NORMAL)) {
+  // The temporary was hidden; the finished file takes the replaced file's attributes, or
+  // none.
+  const DWORD carried =
+      attributes == INVALID_FILE_ATTRIBUTES
+          ? 0
+          : attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  if (ok && !SetFileAttributesW(temporary.c_str(), carried ? carried : FILE_ATTRIBUTE_NORMAL)) {
     *error = "cannot write " + shown + ": " + system_reason(GetLastError());
     ok = false;
   }
@@ -573,7 +577,7 @@ bool write_file_replacing(const ExportInput& input, Random& rng, const std::file
   }
 
   bool ok = true;
-  if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+  if (exists && ::fchmod(fd, existing.st_mode & 0777) != 0) {
     *error = "cannot write " + shown + ": " + system_reason(errno);
     ok = false;
   }
