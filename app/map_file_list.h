@@ -17,6 +17,11 @@ struct MapFileListing;
 // whose names match the name filter ("*.png" unless changed), each group in the order in which
 // the file system enumerates it until the user clicks a column heading.
 //
+// Clicking a heading sorts by that column, ascending, then descending on the next click; the
+// order holds for every folder shown afterwards. Sorting keeps the groups: ".." stays first,
+// drives, folders and the documents entry come before files, and only the entries within each
+// group are reordered. Names compare without regard to case and with digit runs by value.
+//
 // Folders are read on a worker thread, so a huge or slow folder never blocks the window; the
 // list keeps showing the previous content until the new one replaces it in one step. All
 // queries describe what is shown.
