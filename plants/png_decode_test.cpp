@@ -295,6 +295,14 @@ std::vector<uint8_t> flip_crc_byte(std::vector<uint8_t> bytes, const char* chunk
   return bytes;
 }
 
+// The zlib stream's own checksum wrong, the chunk's CRC right.
+std::vector<uint8_t> bad_adler(std::vector<uint8_t> bytes) {
+  const size_t idat = fixtures::find_chunk(bytes, "IDAT");
+  bytes[fixtures::chunk_data(bytes, idat) + fixtures::chunk_length(bytes, idat) - 1] ^= 0x01;
+  fixtures::update_crc(bytes, idat);
+  return bytes;
+}
+
 std::vector<uint8_t> bad_palette_index() {
   PngPicture p = stored(ColourType::kPalette, 8, 3, {0, 200, 1});
   p.palette = {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}};
@@ -345,6 +353,7 @@ std::vector<FailureCase> failure_cases() {
       {"cut inside the IEND CRC", cut(good, good.size() - 1), data + " is truncated"},
       {"IHDR CRC", flip_data_byte(good, "IHDR"), data + " is damaged: IHDR: CRC error"},
       {"IDAT CRC", flip_crc_byte(good, "IDAT"), data + " is damaged: IDAT: CRC error"},
+      {"zlib checksum", bad_adler(good), data + " is damaged: IDAT: incorrect data check"},
       {"IDAT data", flip_data_byte(good, "IDAT"),
        data + " is damaged: IDAT: incorrect header check"},
       {"gAMA CRC", flip_data_byte(good, "gAMA"), data + " is damaged: gAMA: CRC error"},
