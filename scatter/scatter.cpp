@@ -11,12 +11,23 @@ namespace {
 
 // The pixel's key in a type's stream: SplitMix64's output at position index + 1 of the
 // stream that starts at `stream`. Any position gives a fresh, well-mixed 64-bit value, so
-// the key of a pixel does not depend on when it is seen.
-inline uint64_t pixel_key(uint64_t stream, uint64_t index) {
-  uint64_t z = stream + (index + 1) * 0x9e3779b97f4a7c15ull;
+// the key of a pixel does not depend on when it is seen. Split in two so that a run of
+// pixels can step the counter by addition.
+constexpr uint64_t kGolden = 0x9e3779b97f4a7c15ull;
+
+inline uint64_t stream_counter(uint64_t stream, uint64_t index) {
+  return stream + (index + 1) * kGolden;
+}
+
+inline uint64_t mix(uint64_t z) {
   z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
   z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
   return z ^ (z >> 31);
+}
+
+// The three colour bytes of a pixel as one number, for telling runs of a colour apart.
+inline uint32_t colour_bits(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
 }
 
 // How many candidates a type may hold before the surplus is dropped: twice what it needs
@@ -69,13 +80,6 @@ void PlantSampler::begin(uint32_t width, uint32_t height, int /*channels*/) {
   height_ = height;
 }
 
-inline void PlantSampler::offer(TypeState& type, uint64_t index) {
-  const Candidate candidate{pixel_key(type.stream, index), index};
-  if (!(candidate < type.limit)) return;
-  type.kept.push_back(candidate);
-  if (type.kept.size() >= keep_capacity(type.wanted)) shrink(type);
-}
-
 void PlantSampler::shrink(TypeState& type) {
   if (type.kept.size() <= type.wanted) return;
   const auto last_kept = type.kept.begin() + static_cast<std::ptrdiff_t>(type.wanted - 1);
@@ -94,20 +98,36 @@ void PlantSampler::sample_run(const PixelRun& run) {
     const uint64_t wanted = types_[static_cast<size_t>(id - 1)].wanted;
     sampled[static_cast<size_t>(id)] = wanted > 0 && wanted <= pixel_count;
   }
-  std::array<uint64_t, kPlantTypeCount + 1> seen{};
 
-  const uint8_t* p = run.pixels;
-  const uint64_t row_start = uint64_t{run.y} * width_;
-  uint64_t x = run.x0;
-  for (uint32_t i = 0; i < run.count; ++i, p += kChannels, x += run.x_step) {
-    const int id = match_plant_type(p[0], p[1], p[2]);
-    ++seen[static_cast<size_t>(id)];
-    if (sampled[static_cast<size_t>(id)]) {
-      offer(types_[static_cast<size_t>(id - 1)], row_start + x);
+  // Maps are painted in areas of one colour, so the run is taken apart into stretches of
+  // one colour: each is matched and counted once, and only the pixels of a sampled type
+  // get keys.
+  const uint8_t* pixels = run.pixels;
+  const uint64_t first_index = uint64_t{run.y} * width_ + run.x0;
+  const uint64_t counter_step = kGolden * run.x_step;
+  uint32_t i = 0;
+  while (i < run.count) {
+    const uint32_t colour = colour_bits(pixels + size_t{i} * kChannels);
+    uint32_t end = i + 1;
+    while (end < run.count && colour_bits(pixels + size_t{end} * kChannels) == colour) ++end;
+    const int id = match_plant_type(static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8),
+                                    static_cast<uint8_t>(colour >> 16));
+    if (id != 0) {
+      TypeState& type = types_[static_cast<size_t>(id - 1)];
+      type.seen += end - i;
+      if (sampled[static_cast<size_t>(id)]) {
+        uint64_t counter = stream_counter(type.stream, first_index + uint64_t{i} * run.x_step);
+        for (uint32_t k = i; k < end; ++k, counter += counter_step) {
+          const uint64_t key = mix(counter);
+          if (key > type.limit.key) continue;
+          const Candidate candidate{key, first_index + uint64_t{k} * run.x_step};
+          if (!(candidate < type.limit)) continue;
+          type.kept.push_back(candidate);
+          if (type.kept.size() >= keep_capacity(type.wanted)) shrink(type);
+        }
+      }
     }
-  }
-  for (int id = 1; id <= kPlantTypeCount; ++id) {
-    types_[static_cast<size_t>(id - 1)].seen += seen[static_cast<size_t>(id)];
+    i = end;
   }
 }
 

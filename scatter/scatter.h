@@ -82,7 +82,6 @@ class PlantSampler final : public PixelSink {
   PlantSampler() = default;
   template <int kChannels>
   void sample_run(const PixelRun& run);
-  void offer(TypeState& type, uint64_t index);
   static void shrink(TypeState& type);
 
   uint32_t width_ = 0;

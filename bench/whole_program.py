@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Whole-program timings of plantscatter-cli against the floor it is measured by.
+
+The floor of a job is the time to decode the same map to 8-bit RGBA with libpng's simplified
+API (floor_decode) plus the time to write as many bytes as the job's output with one large
+write (floor_write), both timed as whole processes, like plantscatter-cli itself. Each time
+is the median of several runs; peak memory is the process's maximum resident set size.
+
+Usage: whole_program.py BUILD_DIR [--sides 2048,8192,16384] [--runs N] [--check]
+With --check the exit status is 1 when a target is missed.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MIB = 1 << 20
+
+
+def run_timed(command):
+    """Runs command; returns (seconds, peak resident bytes). Raises on failure."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.perf_counter() - start
+    stderr = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        raise RuntimeError(f"{' '.join(command)} failed ({code}): {stderr}")
+    return seconds, usage.ru_maxrss * 1024
+
+
+def median_run(command, runs, cleanup=None):
+    times, peaks = [], []
+    for _ in range(runs):
+        seconds, peak = run_timed(command)
+        times.append(seconds)
+        peaks.append(peak)
+        if cleanup:
+            cleanup()
+    return statistics.median(times), max(peaks)
+
+
+
+def workloads(side):
+    """(name, counts) per workload; type 10 is the map's rare type (0.01 % of the pixels)."""
+    rare_available = side * side // 10000  # about 0.01 %
+    each = [f"{t}=1000" for t in range(1, 10)]
+    each.append(f"10={min(1000, int(rare_available * 0.9))}")
+    million = [f"{t}={111111 if t < 9 else 1000000 - 8 * 111111}" for t in range(1, 10)]
+    return [
+        ("1,000 of each type", each),
+        ("100,000 of one type + 50 rare", ["7=100000", "10=50"]),
+        ("1,000,000 in all", million),
+    ]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build_dir")
+    parser.add_argument("--sides", default="2048,8192,16384")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args()
+
+    bench = os.path.join(args.build_dir, "bench")
+    cli = os.path.join(args.build_dir, "cli", "plantscatter-cli")
+    maps_dir = os.path.join(tempfile.gettempdir(), "plantscatter_bench_maps")
+    os.makedirs(maps_dir, exist_ok=True)
+    scratch = tempfile.mkdtemp(prefix="plantscatter_whole_")
+    out_file = os.path.join(scratch, "out_export.inc")
+    floor_file = os.path.join(scratch, "floor.bin")
+
+    def remove_outputs():
+        for path in (out_file, floor_file, os.path.join(scratch, "marked.png")):
+            if os.path.exists(path):
+                os.remove(path)
+
+    rows = []
+    missed = []
+    for side in [int(s) for s in args.sides.split(",")]:
+        map_path = os.path.join(maps_dir, f"map_{side}x{side}_rare100.png")
+        if not os.path.exists(map_path):
+            print(f"generating {map_path} ...", file=sys.stderr)
+            subprocess.run([os.path.join(bench, "make_bench_map"), map_path + ".part", str(side),
+                            str(side)], check=True)
+            os.rename(map_path + ".part", map_path)
+        decode_floor, decode_peak = median_run([os.path.join(bench, "floor_decode"), map_path],
+                                               args.runs)
+        for name, counts in workloads(side):
+            plants = sum(int(c.split("=")[1]) for c in counts)
+            command = [cli, map_path, "--quiet", "--seed", "1", "--output", out_file]
+            for c in counts:
+                command += ["--count", c]
+            ours, peak = median_run(command, args.runs)
+            run_timed(command)
+            size = os.path.getsize(out_file)
+            remove_outputs()
+            write_floor, _ = median_run([os.path.join(bench, "floor_write"), floor_file, str(size)],
+                                        args.runs, remove_outputs)
+            floor = decode_floor + write_floor
+            ratio = ours / floor
+            limit = 1.10 if side <= 2048 else 1.0
+            memory_limit = 64 * MIB + 64 * plants
+            rows.append((f"{side}x{side}", name, "streamed", floor, ours, ratio, limit, peak,
+                         memory_limit))
+            if ratio > limit:
+                missed.append(f"{side} {name}: time ratio {ratio:.2f} > {limit}")
+            if peak > memory_limit:
+                missed.append(f"{side} {name}: peak {peak / MIB:.0f} MiB > "
+                              f"{memory_limit / MIB:.0f} MiB")
+
+        # With --marked-map the picture is held whole: at most the decoded picture plus 10 %.
+        marked = os.path.join(scratch, "marked.png")
+        command = [cli, map_path, "--quiet", "--seed", "1", "--output", out_file,
+                   "--marked-map", marked, "--count", "7=100000", "--count", "10=50"]
+        ours, peak = median_run(command, args.runs, remove_outputs)
+        picture = side * side * 4
+        rows.append((f"{side}x{side}", "100,050 with --marked-map", "whole", decode_floor, ours,
+                     ours / decode_floor, None, peak, int(picture * 1.1)))
+        if peak > picture * 1.1:
+            missed.append(f"{side} --marked-map: peak {peak / MIB:.0f} MiB > "
+                          f"{picture * 1.1 / MIB:.0f} MiB")
+
+    print(f"{'map':<12} {'workload':<32} {'floor s':>8} {'ours s':>8} {'ratio':>6} {'target':>7}"
+          f" {'peak MiB':>9} {'limit MiB':>10}")
+    for m, name, _, floor, ours, ratio, limit, peak, memory_limit in rows:
+        target = f"<={limit:.2f}" if limit else "-"
+        print(f"{m:<12} {name:<32} {floor:8.3f} {ours:8.3f} {ratio:6.2f} {target:>7}"
+              f" {peak / MIB:9.1f} {memory_limit / MIB:10.1f}")
+    os.rmdir(scratch)
+    if missed:
+        print("\nmissed:\n  " + "\n  ".join(missed))
+    else:
+        print("\nevery target holds")
+    return 1 if (missed and args.check) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
