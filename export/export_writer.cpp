@@ -44,8 +44,9 @@ namespace {
 // the sink's calls few and large.
 constexpr size_t kRowsPerBlock = 4096;
 
-// The longest six lines one row can take: five lines of at most 50 bytes up to the " = "
-// (a row number of up to 20 digits), plus their values and line ends.
+// More than the longest six lines one row can take, 359 bytes in the 3.7 form: up to 58
+// bytes before each value (the longest array name and a row number of 20 digits), values of
+// up to 31 bytes (a position of two 10-digit numbers), and the line ends.
 constexpr size_t kMaxRowBytes = 384;
 
 // Below this many plants a second thread costs more than it saves.
@@ -89,9 +90,32 @@ struct RowDraws {
   uint8_t scale;
 };
 
-struct MapSize {
+// How a row's five values are named: each line starts with the text before the row number,
+// the number, and the text after it.
+struct RowNames {
+  std::string_view before[5];
+  std::string_view after[5];
+};
+
+// One two-dimensional mixed array, `array_plants [i][k]`.
+constexpr RowNames kRowNames38 = {
+    {"#declare array_plants [", "#declare array_plants [", "#declare array_plants [",
+     "#declare array_plants [", "#declare array_plants ["},
+    {"][0] = ", "][1] = ", "][2] = ", "][3] = ", "][4] = "},
+};
+
+// Five arrays of one type each, for parsers without mixed arrays.
+constexpr RowNames kRowNames37 = {
+    {"#declare array_plants_id [", "#declare array_plants_position [",
+     "#declare array_plants_rotation [", "#declare array_plants_scale [",
+     "#declare array_plants_normalized ["},
+    {"] = ", "] = ", "] = ", "] = ", "] = "},
+};
+
+struct RowFormat {
   uint32_t width;
   uint32_t height;
+  PovVersion version;
 };
 
 inline char* append(char* out, std::string_view text) {
@@ -99,21 +123,23 @@ inline char* append(char* out, std::string_view text) {
   return out + text.size();
 }
 
-inline char* append_row_start(char* out, std::string_view number, char column) {
-  out = append(out, "#declare array_plants [");
+// The names are template arguments so that their lengths are constants and their copies
+// compile to a few moves, as the literal text did before there were two forms.
+template <const RowNames& kNames, int kColumn>
+inline char* append_row_start(char* out, std::string_view number) {
+  out = append(out, kNames.before[kColumn]);
   out = append(out, number);
-  out = append(out, "][");
-  *out++ = column;
-  return append(out, "] = ");
+  return append(out, kNames.after[kColumn]);
 }
 
 // The six lines of each of `rows`, numbered from `first_number`, with their pre-drawn values.
 // A pure function of its arguments, so blocks can be formatted on any thread.
-char* format_rows(MapSize map, std::span<const PlantRecord> rows, uint64_t first_number,
-                  const RowDraws* draws, char* out) {
+template <const RowNames& kNames>
+char* format_named_rows(const RowFormat& format, std::span<const PlantRecord> rows,
+                        uint64_t first_number, const RowDraws* draws, char* out) {
   const ValueTexts& texts = value_texts();
-  const double width = map.width;
-  const double height = map.height;
+  const double width = format.width;
+  const double height = format.height;
   uint64_t number = first_number;
   for (const PlantRecord& plant : rows) {
     char number_bytes[20];
@@ -121,31 +147,31 @@ char* format_rows(MapSize map, std::span<const PlantRecord> rows, uint64_t first
         number_bytes,
         static_cast<size_t>(format_int(number_bytes, static_cast<int64_t>(number)) - number_bytes));
 
-    out = append_row_start(out, number_text, '0');
+    out = append_row_start<kNames, 0>(out, number_text);
     out = format_int(out, plant.type_id);
     out = append(out, " ;\r\n");
 
-    out = append_row_start(out, number_text, '1');
+    out = append_row_start<kNames, 1>(out, number_text);
     *out++ = '<';
     out = format_int(out, plant.x);
     out = append(out, ", 0, ");
-    out = format_int(out, int64_t{map.height} - int64_t{plant.y});
+    out = format_int(out, int64_t{format.height} - int64_t{plant.y});
     out = append(out, "> ;\r\n");
 
     const ValueTexts::Text& rotation = texts.rotation[draws->rotation];
-    out = append_row_start(out, number_text, '2');
+    out = append_row_start<kNames, 2>(out, number_text);
     out = append(out, std::string_view(rotation.bytes, rotation.size));
     out = append(out, " ;\r\n");
 
     const ValueTexts::Text& scale = texts.scale[draws->scale];
-    out = append_row_start(out, number_text, '3');
+    out = append_row_start<kNames, 3>(out, number_text);
     out = append(out, std::string_view(scale.bytes, scale.size));
     out = append(out, " ;\r\n");
 
     // Quotients in double, then rounded once to single precision for printing.
     const float u = static_cast<float>(plant.x / width);
     const float v = static_cast<float>(1.0 - plant.y / height);
-    out = append_row_start(out, number_text, '4');
+    out = append_row_start<kNames, 4>(out, number_text);
     *out++ = '<';
     out = format_fixed(out, u, 6);
     out = append(out, ", 0, ");
@@ -158,6 +184,14 @@ char* format_rows(MapSize map, std::span<const PlantRecord> rows, uint64_t first
   return out;
 }
 
+char* format_rows(const RowFormat& format, std::span<const PlantRecord> rows, uint64_t first_number,
+                  const RowDraws* draws, char* out) {
+  if (format.version == PovVersion::k37) {
+    return format_named_rows<kRowNames37>(format, rows, first_number, draws, out);
+  }
+  return format_named_rows<kRowNames38>(format, rows, first_number, draws, out);
+}
+
 struct Block {
   size_t first = 0;  // index of the block's first plant
   size_t count = 0;
@@ -168,8 +202,8 @@ struct Block {
   bool formatted = false;  // guarded by the worker's mutex while posted
 };
 
-void format_block(MapSize map, std::span<const PlantRecord> plants, Block* block) {
-  char* end = format_rows(map, plants.subspan(block->first, block->count), block->first + 1,
+void format_block(const RowFormat& format, std::span<const PlantRecord> plants, Block* block) {
+  char* end = format_rows(format, plants.subspan(block->first, block->count), block->first + 1,
                           block->draws.data(), block->text.get());
   block->size = static_cast<size_t>(end - block->text.get());
   assert(block->size <= block->count * kMaxRowBytes);
@@ -178,8 +212,8 @@ void format_block(MapSize map, std::span<const PlantRecord> plants, Block* block
 // A second thread that formats the blocks posted to it, in the order posted.
 class FormatWorker {
  public:
-  FormatWorker(MapSize map, std::span<const PlantRecord> plants)
-      : map_(map), plants_(plants), thread_([this] { run(); }) {}
+  FormatWorker(const RowFormat& format, std::span<const PlantRecord> plants)
+      : format_(format), plants_(plants), thread_([this] { run(); }) {}
 
   ~FormatWorker() {
     {
@@ -217,14 +251,14 @@ class FormatWorker {
       Block* block = queue_.front();
       queue_.pop_front();
       lock.unlock();
-      format_block(map_, plants_, block);
+      format_block(format_, plants_, block);
       lock.lock();
       block->formatted = true;
       done_.notify_one();
     }
   }
 
-  const MapSize map_;
+  const RowFormat format_;
   const std::span<const PlantRecord> plants_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -248,7 +282,7 @@ bool write_rows(const ExportInput& input, Random& rng, ExportSink& sink, std::st
   const std::span<const PlantRecord> plants = input.plants;
   const size_t block_count = (plants.size() + kRowsPerBlock - 1) / kRowsPerBlock;
   if (block_count == 0) return true;
-  const MapSize map{input.width, input.height};
+  const RowFormat format{input.width, input.height, input.pov_version};
   const int threads = block_count > 1 ? choose_threads(input.format_threads, plants.size()) : 1;
 
   // Up to four blocks in flight with two threads: one being written, one being formatted by
@@ -263,7 +297,7 @@ bool write_rows(const ExportInput& input, Random& rng, ExportSink& sink, std::st
   std::unique_ptr<FormatWorker> worker;  // declared after `blocks`: stops before they go
   if (threads == 2) {
     try {
-      worker = std::make_unique<FormatWorker>(map, plants);
+      worker = std::make_unique<FormatWorker>(format, plants);
     } catch (const std::system_error&) {
       // No thread to be had: the same bytes come out of this thread alone.
     }
@@ -291,7 +325,7 @@ bool write_rows(const ExportInput& input, Random& rng, ExportSink& sink, std::st
     if (worker && b % 2 == 1) {
       worker->post(&block);
     } else {
-      format_block(map, plants, &block);
+      format_block(format, plants, &block);
     }
   }
   while (next_to_write < block_count) {
@@ -352,7 +386,8 @@ std::string ansi_from_utf8(std::string_view utf8) {
 }
 #endif
 
-// Lines 1 to 21: the header comments and the declarations that describe the map.
+// The header comments and the declarations that describe the map: lines 1 to 21 of the 3.8
+// form; the 3.7 form declares five arrays where the 3.8 form declares one.
 std::string header_lines(const ExportInput& input) {
   const ExportPaths paths = derive_export_paths(input.map_path);
   // The map is named by its file name as it is, not the base name plus a lower-case ".png":
@@ -391,7 +426,18 @@ std::string header_lines(const ExportInput& input) {
   text += "#declare trace_height = 100 ;\r\n";
   text += "#declare plant_types = 10 ;      // hardcoded in read plant map\r\n";
   text += "\r\n";
-  text += "#declare array_plants = array mixed [" + int_text(count + 1) + "][5]  ;\r\n";
+  const std::string rows = int_text(count + 1);
+  if (input.pov_version == PovVersion::k37) {
+    // Row i of every array belongs to plant i; the comments tie each array to its column in
+    // the index comments above.
+    text += "#declare array_plants_id = array [" + rows + "] ;  // array_name[#n][0]\r\n";
+    text += "#declare array_plants_position = array [" + rows + "] ;  // array_name[#n][1]\r\n";
+    text += "#declare array_plants_rotation = array [" + rows + "] ;  // array_name[#n][2]\r\n";
+    text += "#declare array_plants_scale = array [" + rows + "] ;  // array_name[#n][3]\r\n";
+    text += "#declare array_plants_normalized = array [" + rows + "] ;  // array_name[#n][4]\r\n";
+  } else {
+    text += "#declare array_plants = array mixed [" + rows + "][5]  ;\r\n";
+  }
   text += "\r\n";
 #ifdef _WIN32
   text = ansi_from_utf8(text);
@@ -656,7 +702,7 @@ bool write_export(const ExportInput& input, Random& rng, ExportSink& sink, std::
     return false;
   }
   // The scene already ends with a line end; one more leaves the file ending in an empty line.
-  return sink.write(viewer_scene(), error) && sink.write("\r\n", error);
+  return sink.write(viewer_scene(input.pov_version), error) && sink.write("\r\n", error);
 }
 
 bool write_export_file(const ExportInput& input, Random& rng, const std::filesystem::path& path,

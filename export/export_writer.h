@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "export/pov_version.h"
 #include "scatter/random.h"
 #include "scatter/scatter.h"
 
@@ -18,6 +19,9 @@ struct ExportInput {
   uint32_t width = 0;
   uint32_t height = 0;
   std::span<const PlantRecord> plants;  // placement order; the plant count is their number
+  // The form of the plant arrays and of the viewer scene. The header, the numbers and the
+  // random draws are the same in both forms, so one seed gives the same values in each.
+  PovVersion pov_version = PovVersion::k38;
   // Threads that format the plant rows, 1 or 2; 0 takes 2 for more than a few thousand
   // plants on a machine with two cores or more. The bytes written do not depend on it.
   int format_threads = 0;

@@ -96,83 +96,128 @@ std::string printed(const char* format, double value) {
   return buffer;
 }
 
-// Three plants on a 5 x 4 map three folders deep; the golden file was checked line by line
-// against the format by hand.
-TEST(WriteExport, MatchesTheGoldenFileOfATinyMap) {
+// Three plants on a 5 x 4 map three folders deep, in both forms; the golden files were
+// checked line by line against the formats by hand.
+TEST(WriteExport, MatchesTheGoldenFilesOfATinyMap) {
+  const struct {
+    PovVersion version;
+    const char* golden;
+  } cases[] = {
+      {PovVersion::k38, "meadow_export.inc"},
+      {PovVersion::k37, "meadow_export_37.inc"},
+  };
   const PlantRecord plants[] = {{0, 0, 1}, {4, 3, 7}, {2, 1, 10}};
-  ExportInput input;
-  input.map_path = "D:\\maps\\hills\\north\\meadow.png";
-  input.width = 5;
-  input.height = 4;
-  input.plants = plants;
-  const std::string text = export_text(input, 7);
-  const std::string golden = read_file(PLANTSCATTER_EXPORT_TESTDATA "/meadow_export.inc");
-  ASSERT_FALSE(golden.empty());
-  const std::vector<std::string> lines = crlf_lines(text);
-  const std::vector<std::string> golden_lines = crlf_lines(golden);
-  for (size_t i = 0; i < std::min(lines.size(), golden_lines.size()); ++i) {
-    ASSERT_EQ(lines[i], golden_lines[i]) << "line " << i + 1;
+  for (const auto& c : cases) {
+    ExportInput input;
+    input.map_path = "D:\\maps\\hills\\north\\meadow.png";
+    input.width = 5;
+    input.height = 4;
+    input.plants = plants;
+    input.pov_version = c.version;
+    const std::string text = export_text(input, 7);
+    const std::string golden = read_file(std::string(PLANTSCATTER_EXPORT_TESTDATA "/") + c.golden);
+    ASSERT_FALSE(golden.empty()) << c.golden;
+    const std::vector<std::string> lines = crlf_lines(text);
+    const std::vector<std::string> golden_lines = crlf_lines(golden);
+    for (size_t i = 0; i < std::min(lines.size(), golden_lines.size()); ++i) {
+      ASSERT_EQ(lines[i], golden_lines[i]) << c.golden << " line " << i + 1;
+    }
+    EXPECT_EQ(text.size(), golden.size()) << c.golden;
+    EXPECT_TRUE(text == golden) << c.golden;
   }
-  EXPECT_EQ(text.size(), golden.size());
-  EXPECT_TRUE(text == golden);
 }
 
-// Every line of exports of several sizes, the random values replayed from the same seed.
+// Every line of exports of several sizes in both forms, the random values replayed from the
+// same seed: a seeded 3.7 file carries the values of the 3.8 file.
 TEST(WriteExport, WritesHeaderRowsAndSceneInOrder) {
   const uint32_t width = 300, height = 200;
-  for (size_t count : {size_t{0}, size_t{1}, size_t{9001}}) {
-    const std::vector<PlantRecord> plants = spread_plants(count, width, height, count);
-    ExportInput input;
-    input.map_path = "/maps/field.png";
-    input.width = width;
-    input.height = height;
-    input.plants = plants;
-    Random rng(99);
-    StringSink sink;
-    std::string error;
-    ASSERT_TRUE(write_export(input, rng, sink, &error)) << error;
-    const std::string& text = sink.text;
+  for (const PovVersion version : {PovVersion::k38, PovVersion::k37}) {
+    for (size_t count : {size_t{0}, size_t{1}, size_t{9001}}) {
+      const bool form37 = version == PovVersion::k37;
+      const std::vector<PlantRecord> plants = spread_plants(count, width, height, count);
+      ExportInput input;
+      input.map_path = "/maps/field.png";
+      input.width = width;
+      input.height = height;
+      input.plants = plants;
+      input.pov_version = version;
+      Random rng(99);
+      StringSink sink;
+      std::string error;
+      ASSERT_TRUE(write_export(input, rng, sink, &error)) << error;
+      const std::string& text = sink.text;
 
-    ASSERT_NE(text.substr(0, 3), "\xef\xbb\xbf") << "no byte-order mark";
-    size_t bare = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if ((text[i] == '\n') != (i > 0 && text[i - 1] == '\r')) ++bare;
-      if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) ++bare;
+      ASSERT_NE(text.substr(0, 3), "\xef\xbb\xbf") << "no byte-order mark";
+      size_t bare = 0;
+      for (size_t i = 0; i < text.size(); ++i) {
+        if ((text[i] == '\n') != (i > 0 && text[i - 1] == '\r')) ++bare;
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) ++bare;
+      }
+      EXPECT_EQ(bare, 0u) << "bare CR or LF with " << count << " plants";
+
+      const std::string scene_end = std::string(viewer_scene(version)) + "\r\n";
+      ASSERT_GE(text.size(), scene_end.size());
+      const std::string generated = text.substr(0, text.size() - scene_end.size());
+      EXPECT_EQ(text.substr(generated.size()), scene_end) << count;
+
+      const std::vector<std::string> lines = crlf_lines(generated);
+      const size_t header = form37 ? 25 : 21;
+      ASSERT_EQ(lines.size(), header + 6 * count + 1) << count;
+      EXPECT_EQ(lines[11], "#declare plant_count = " + std::to_string(count) + " ;");
+      EXPECT_EQ(lines[12], "#declare plant_map_scale = <300, 1, 200> ; ");
+      const std::string rows = std::to_string(count + 1);
+      if (form37) {
+        EXPECT_EQ(lines[19],
+                  "#declare array_plants_id = array [" + rows + "] ;  // array_name[#n][0]");
+        EXPECT_EQ(lines[20],
+                  "#declare array_plants_position = array [" + rows + "] ;  // array_name[#n][1]");
+        EXPECT_EQ(lines[21],
+                  "#declare array_plants_rotation = array [" + rows + "] ;  // array_name[#n][2]");
+        EXPECT_EQ(lines[22],
+                  "#declare array_plants_scale = array [" + rows + "] ;  // array_name[#n][3]");
+        EXPECT_EQ(lines[23], "#declare array_plants_normalized = array [" + rows +
+                                 "] ;  // array_name[#n][4]");
+      } else {
+        EXPECT_EQ(lines[19], "#declare array_plants = array mixed [" + rows + "][5]  ;");
+      }
+      EXPECT_EQ(lines[header - 1], "");
+
+      // The line starts of row n, for values 0 to 4.
+      auto row_starts = [&](size_t n) {
+        const std::string number = std::to_string(n);
+        std::vector<std::string> starts;
+        for (const char* name : {"id", "position", "rotation", "scale", "normalized"}) {
+          if (form37) {
+            starts.push_back("#declare array_plants_" + std::string(name) + " [" + number + "] = ");
+          } else {
+            starts.push_back("#declare array_plants [" + number + "][" +
+                             std::to_string(starts.size()) + "] = ");
+          }
+        }
+        return starts;
+      };
+
+      Random replay(99);
+      for (size_t i = 0; i < count; ++i) {
+        const PlantRecord& p = plants[i];
+        const std::vector<std::string> row = row_starts(i + 1);
+        const std::string* r = &lines[header + 6 * i];
+        const int64_t rotation = replay.in_range(0, 360);
+        const int64_t scale = replay.in_range(80, 120);
+        const float u = static_cast<float>(static_cast<double>(p.x) / width);
+        const float v = static_cast<float>(1.0 - static_cast<double>(p.y) / height);
+        ASSERT_EQ(r[0], row[0] + std::to_string(p.type_id) + " ;") << i;
+        ASSERT_EQ(r[1], row[1] + "<" + std::to_string(p.x) + ", 0, " +
+                            std::to_string(height - p.y) + "> ;")
+            << i;
+        ASSERT_EQ(r[2], row[2] + std::to_string(rotation) + ".00 ;") << i;
+        ASSERT_EQ(r[3], row[3] + printed("%.4f", scale / 100.0) + " ;") << i;
+        ASSERT_EQ(r[4], row[4] + "<" + printed("%.6f", u) + ", 0, " + printed("%.6f", v) + "> ;")
+            << i;
+        ASSERT_EQ(r[5], "") << i;
+      }
+      EXPECT_EQ(rng.next(), replay.next()) << "two draws per plant, no more";
     }
-    EXPECT_EQ(bare, 0u) << "bare CR or LF with " << count << " plants";
-
-    const std::string scene_end = std::string(viewer_scene()) + "\r\n";
-    ASSERT_GE(text.size(), scene_end.size());
-    const std::string generated = text.substr(0, text.size() - scene_end.size());
-    EXPECT_EQ(text.substr(generated.size()), scene_end) << count;
-
-    const std::vector<std::string> lines = crlf_lines(generated);
-    ASSERT_EQ(lines.size(), 21 + 6 * count + 1) << count;
-    EXPECT_EQ(lines[11], "#declare plant_count = " + std::to_string(count) + " ;");
-    EXPECT_EQ(lines[12], "#declare plant_map_scale = <300, 1, 200> ; ");
-    EXPECT_EQ(lines[19],
-              "#declare array_plants = array mixed [" + std::to_string(count + 1) + "][5]  ;");
-
-    Random replay(99);
-    for (size_t i = 0; i < count; ++i) {
-      const PlantRecord& p = plants[i];
-      const std::string row = "#declare array_plants [" + std::to_string(i + 1) + "][";
-      const std::string* r = &lines[21 + 6 * i];
-      const int64_t rotation = replay.in_range(0, 360);
-      const int64_t scale = replay.in_range(80, 120);
-      const float u = static_cast<float>(static_cast<double>(p.x) / width);
-      const float v = static_cast<float>(1.0 - static_cast<double>(p.y) / height);
-      ASSERT_EQ(r[0], row + "0] = " + std::to_string(p.type_id) + " ;") << i;
-      ASSERT_EQ(r[1], row + "1] = <" + std::to_string(p.x) + ", 0, " +
-                          std::to_string(height - p.y) + "> ;")
-          << i;
-      ASSERT_EQ(r[2], row + "2] = " + std::to_string(rotation) + ".00 ;") << i;
-      ASSERT_EQ(r[3], row + "3] = " + printed("%.4f", scale / 100.0) + " ;") << i;
-      ASSERT_EQ(r[4], row + "4] = <" + printed("%.6f", u) + ", 0, " + printed("%.6f", v) + "> ;")
-          << i;
-      ASSERT_EQ(r[5], "") << i;
-    }
-    EXPECT_EQ(rng.next(), replay.next()) << "two draws per plant, no more";
   }
 }
 
@@ -318,30 +363,33 @@ TEST(WriteExport, RefusesPlantsOffTheMapOrOfNoType) {
 }
 
 TEST(WriteExport, SameBytesWithOneOrTwoThreads) {
-  for (size_t count : {size_t{4096 * 2}, size_t{4096 * 5 + 123}}) {
-    const std::vector<PlantRecord> plants = spread_plants(count, 4000, 3000, 17);
-    ExportInput input;
-    input.map_path = "/maps/big.png";
-    input.width = 4000;
-    input.height = 3000;
-    input.plants = plants;
-    std::string texts[3];
-    uint64_t after[3];
-    const int threads[] = {1, 2, 0};
-    for (int t = 0; t < 3; ++t) {
-      input.format_threads = threads[t];
-      Random rng(2024);
-      StringSink sink;
-      std::string error;
-      ASSERT_TRUE(write_export(input, rng, sink, &error)) << error;
-      texts[t] = std::move(sink.text);
-      after[t] = rng.next();
+  for (const PovVersion version : {PovVersion::k38, PovVersion::k37}) {
+    for (size_t count : {size_t{4096 * 2}, size_t{4096 * 5 + 123}}) {
+      const std::vector<PlantRecord> plants = spread_plants(count, 4000, 3000, 17);
+      ExportInput input;
+      input.map_path = "/maps/big.png";
+      input.width = 4000;
+      input.height = 3000;
+      input.plants = plants;
+      input.pov_version = version;
+      std::string texts[3];
+      uint64_t after[3];
+      const int threads[] = {1, 2, 0};
+      for (int t = 0; t < 3; ++t) {
+        input.format_threads = threads[t];
+        Random rng(2024);
+        StringSink sink;
+        std::string error;
+        ASSERT_TRUE(write_export(input, rng, sink, &error)) << error;
+        texts[t] = std::move(sink.text);
+        after[t] = rng.next();
+      }
+      EXPECT_GT(texts[0].size(), count * 200);
+      EXPECT_TRUE(texts[0] == texts[1]) << count << " plants";
+      EXPECT_TRUE(texts[0] == texts[2]) << count << " plants";
+      EXPECT_EQ(after[0], after[1]);
+      EXPECT_EQ(after[0], after[2]);
     }
-    EXPECT_GT(texts[0].size(), count * 200);
-    EXPECT_TRUE(texts[0] == texts[1]) << count << " plants";
-    EXPECT_TRUE(texts[0] == texts[2]) << count << " plants";
-    EXPECT_EQ(after[0], after[1]);
-    EXPECT_EQ(after[0], after[2]);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -9,21 +11,23 @@ namespace plantscatter {
 namespace {
 
 TEST(ViewerScene, IsAsciiWithCrlfOnEveryLine) {
-  const std::string_view scene = viewer_scene();
-  ASSERT_GT(scene.size(), 1000u);
-  EXPECT_EQ(scene.substr(0, 3), " \r\n");
-  EXPECT_EQ(scene.substr(scene.size() - 2), "\r\n");
-  EXPECT_NE(scene.substr(scene.size() - 4), "\r\n\r\n") << "ends with a blank line";
-  for (size_t i = 0; i < scene.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(scene[i]);
-    ASSERT_LT(c, 0x80) << "non-ASCII byte at " << i;
-    ASSERT_NE(c, '\t') << "tab at " << i;
-    ASSERT_TRUE(c >= 0x20 || c == '\r' || c == '\n') << "control byte " << int{c} << " at " << i;
-    if (c == '\r') {
-      ASSERT_TRUE(i + 1 < scene.size() && scene[i + 1] == '\n') << "bare CR at " << i;
-    }
-    if (c == '\n') {
-      ASSERT_TRUE(i > 0 && scene[i - 1] == '\r') << "bare LF at " << i;
+  for (const PovVersion version : {PovVersion::k38, PovVersion::k37}) {
+    const std::string_view scene = viewer_scene(version);
+    ASSERT_GT(scene.size(), 1000u);
+    EXPECT_EQ(scene.substr(0, 3), " \r\n");
+    EXPECT_EQ(scene.substr(scene.size() - 2), "\r\n");
+    EXPECT_NE(scene.substr(scene.size() - 4), "\r\n\r\n") << "ends with a blank line";
+    for (size_t i = 0; i < scene.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(scene[i]);
+      ASSERT_LT(c, 0x80) << "non-ASCII byte at " << i;
+      ASSERT_NE(c, '\t') << "tab at " << i;
+      ASSERT_TRUE(c >= 0x20 || c == '\r' || c == '\n') << "control byte " << int{c} << " at " << i;
+      if (c == '\r') {
+        ASSERT_TRUE(i + 1 < scene.size() && scene[i + 1] == '\n') << "bare CR at " << i;
+      }
+      if (c == '\n') {
+        ASSERT_TRUE(i > 0 && scene[i - 1] == '\r') << "bare LF at " << i;
+      }
     }
   }
 }
@@ -282,25 +286,62 @@ TEST(ViewerScene, OpensEachOfItsSixSectionsWithABanner) {
       "//          C A M E R A",
       "//          L I G H T S",
   };
-  const std::string scene(viewer_scene());
-  size_t at = 0;
-  int section = 0;
-  for (const char* title : titles) {
-    ++section;
-    const std::string needle = "\r\n//\r\n" + std::string(title) + "\r\n";
-    const size_t found = scene.find(needle, at);
-    ASSERT_NE(found, std::string::npos) << title;
-    const size_t rule_start = scene.rfind("\r\n", found - 1) + 2;
-    const std::string rule_before = scene.substr(rule_start, found - rule_start);
-    const size_t after = found + needle.size();
-    const std::string rule_after = scene.substr(after, scene.find("\r\n", after) - after);
-    const std::string prefix = section <= 3 ? "//  _" : "//_";
-    for (const std::string& rule : {rule_before, rule_after}) {
-      EXPECT_EQ(rule.substr(0, prefix.size()), prefix) << title;
-      EXPECT_EQ(rule.find_first_not_of('_', prefix.size() - 1), std::string::npos) << title;
+  for (const PovVersion version : {PovVersion::k38, PovVersion::k37}) {
+    const std::string scene(viewer_scene(version));
+    size_t at = 0;
+    int section = 0;
+    for (const char* title : titles) {
+      ++section;
+      const std::string needle = "\r\n//\r\n" + std::string(title) + "\r\n";
+      const size_t found = scene.find(needle, at);
+      ASSERT_NE(found, std::string::npos) << title;
+      const size_t rule_start = scene.rfind("\r\n", found - 1) + 2;
+      const std::string rule_before = scene.substr(rule_start, found - rule_start);
+      const size_t after = found + needle.size();
+      const std::string rule_after = scene.substr(after, scene.find("\r\n", after) - after);
+      const std::string prefix = section <= 3 ? "//  _" : "//_";
+      for (const std::string& rule : {rule_before, rule_after}) {
+        EXPECT_EQ(rule.substr(0, prefix.size()), prefix) << title;
+        EXPECT_EQ(rule.find_first_not_of('_', prefix.size() - 1), std::string::npos) << title;
+      }
+      at = after;
     }
-    at = after;
   }
+}
+
+// The 3.7 scene is the 3.8 scene with the mixed arrays taken apart: its per-type table split
+// into an array of objects and one of colours, and the plant loop reading the export's five
+// single-type arrays. Nothing else may differ, so both draw the same picture.
+TEST(ViewerScene, The37SceneDiffersOnlyInItsArrays) {
+  std::vector<std::pair<std::string, std::string>> changes = {
+      {"#declare plants = array mixed [11][2]\r\n",
+       "#declare plants_object = array [11]\r\n#declare plants_color = array [11]\r\n"},
+      {"array_plants [i][0]", "array_plants_id [i]"},
+      {"array_plants [i][1]", "array_plants_position [i]"},
+      {"array_plants [i][2]", "array_plants_rotation [i]"},
+      {"array_plants [i][3]", "array_plants_scale [i]"},
+      {"array_plants [i][4]", "array_plants_normalized [i]"},
+      {"object { plants[_id][0] pigment{ plants[_id][1] }",
+       "object { plants_object[_id] pigment{ plants_color[_id] }"},
+  };
+  for (int id = 1; id <= 10; ++id) {
+    const std::string row = std::to_string(id);
+    changes.push_back(
+        {"#declare plants[" + row + "][0] =", "#declare plants_object[" + row + "] ="});
+    changes.push_back(
+        {"#declare plants[" + row + "][1] =", "#declare plants_color[" + row + "] ="});
+  }
+  std::string expected(viewer_scene(PovVersion::k38));
+  for (const auto& [from, to] : changes) {
+    const size_t at = expected.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    ASSERT_EQ(expected.find(from, at + 1), std::string::npos) << "more than one " << from;
+    expected.replace(at, from.size(), to);
+  }
+  const std::string_view scene = viewer_scene(PovVersion::k37);
+  EXPECT_TRUE(scene == expected);
+  EXPECT_EQ(scene.find("mixed"), std::string_view::npos);
+  EXPECT_EQ(scene.find("array_plants ["), std::string_view::npos);
 }
 
 }  // namespace
