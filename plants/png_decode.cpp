@@ -34,6 +34,16 @@ constexpr uint64_t kMaxInflateRatio = 1032;
 // Progress is reported after every this many rows, and once at the end.
 constexpr uint64_t kProgressRows = 64;
 
+// Once the last row is decoded, only the end of the compressed stream may follow: a few
+// bytes. libpng would inflate whatever image data comes after it, however much, before
+// complaining, so reading stops at this many bytes of it (at most a megabyte inflated).
+constexpr uint64_t kMaxImageDataAfterRows = 1024;
+
+// An input whose size the system does not report (a pipe, a device) is read ahead up to the
+// point where the inflate-ratio check can no longer refuse any picture within the limits,
+// and no further than this.
+constexpr uint64_t kMaxReadAhead = uint64_t{64} << 20;
+
 // The only chunks kept are PLTE and tRNS, a few hundred bytes each; everything else is
 // skipped unread. This cap merely refuses absurd chunk lengths, so it stays generous
 // enough for large private or metadata chunks that other programs write.
@@ -46,10 +56,11 @@ enum class Failure {
   kEmpty,
   kNotPng,
   kTruncated,
-  kReadError,   // read_errno holds the cause
-  kTooLarge,    // beyond DecodeLimits; width and height hold the size
-  kCannotFit,   // the rows cannot come out of an input this small
-  kBadPalette,  // a pixel names a colour beyond the palette
+  kReadError,    // read_errno holds the cause
+  kTooLarge,     // beyond DecodeLimits; width and height hold the size
+  kCannotFit,    // the rows cannot come out of an input this small
+  kTooMuchData,  // the image data goes on after the last row
+  kBadPalette,   // a pixel names a colour beyond the palette
   kNoMemory,
   kCancelled,
   kLibpng,  // libpng refused the data; libpng_error says why
@@ -62,7 +73,7 @@ struct DecodeState {
 
   const DecodeOptions& options;
 
-  // The input: an open file, or a block of memory.
+  // The input: a block of memory, then an open file (either may be missing).
   std::FILE* file = nullptr;
   const uint8_t* data = nullptr;
   size_t data_size = 0;
@@ -73,6 +84,16 @@ struct DecodeState {
   // Width and height as they went past in IHDR (file offsets 16 to 23), kept for a message
   // when libpng refuses the header before it reports the size.
   uint8_t header_size[8] = {};
+
+  // The chunks as their bytes go past, to tell image data that comes after the last row.
+  uint64_t next_chunk = 8;  // offset of the next chunk's length field
+  uint8_t chunk_header[8] = {};
+  bool in_image_data = false;  // the current chunk is IDAT
+  uint64_t chunk_data_begin = 0;
+  uint64_t chunk_data_end = 0;
+  uint64_t rows_total = 0;  // rows of all passes
+  uint64_t rows_read = 0;
+  uint64_t image_data_after_rows = 0;
 
   Failure failure = Failure::kNone;
   int read_errno = 0;
@@ -96,19 +117,53 @@ void copy_message(char (&to)[160], const char* message) {
   std::snprintf(to, sizeof to, "%s", message != nullptr ? message : "");
 }
 
+uint32_t read_be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// Follows the chunk layout over `n` bytes read at input offset `at`, counting the image
+// data read once every row is decoded. Works on ranges, not bytes: it runs on every read.
+void track_chunks(DecodeState& s, const uint8_t* bytes, uint64_t at, size_t n) {
+  const uint64_t end = at + n;
+  while (at < end) {
+    if (at >= s.next_chunk) {  // a byte of a chunk's length or type
+      const uint64_t k = at - s.next_chunk;
+      s.chunk_header[k] = bytes[n - (end - at)];
+      ++at;
+      if (k == 7) {
+        s.chunk_data_begin = s.next_chunk + 8;
+        s.chunk_data_end = s.chunk_data_begin + read_be32(s.chunk_header);
+        s.in_image_data = std::memcmp(s.chunk_header + 4, "IDAT", 4) == 0;
+        s.next_chunk = s.chunk_data_end + 4;  // after the CRC
+      }
+      continue;
+    }
+    const uint64_t stop = std::min(end, s.next_chunk);
+    if (s.in_image_data && s.rows_total != 0 && s.rows_read == s.rows_total) {
+      const uint64_t from = std::max(at, s.chunk_data_begin);
+      const uint64_t to = std::min(stop, s.chunk_data_end);
+      if (to > from) s.image_data_after_rows += to - from;
+    }
+    at = stop;
+  }
+}
+
 // Reads up to `n` bytes; fewer means the input ended (or, with read_errno set, failed).
 size_t read_input(DecodeState& s, uint8_t* out, size_t n) {
   size_t got = 0;
-  if (s.file != nullptr) {
-    got = std::fread(out, 1, n, s.file);
-    if (got < n && std::ferror(s.file)) s.read_errno = errno != 0 ? errno : EIO;
-  } else {
+  if (s.offset < s.data_size) {
     got = std::min<size_t>(n, s.data_size - static_cast<size_t>(s.offset));
-    if (got > 0) std::memcpy(out, s.data + s.offset, got);
+    std::memcpy(out, s.data + s.offset, got);
+  }
+  if (got < n && s.file != nullptr) {
+    const size_t more = std::fread(out + got, 1, n - got, s.file);
+    if (more < n - got && std::ferror(s.file)) s.read_errno = errno != 0 ? errno : EIO;
+    got += more;
   }
   for (size_t i = 0; i < got && s.offset + i < 24; ++i) {
     if (s.offset + i >= 16) s.header_size[s.offset + i - 16] = out[i];
   }
+  track_chunks(s, out, s.offset, got);
   s.offset += got;
   return got;
 }
@@ -119,6 +174,10 @@ void read_callback(png_structp png, png_bytep out, size_t n) {
     s.failure = s.read_errno != 0 ? Failure::kReadError : Failure::kTruncated;
     png_error(png, "input ended");
   }
+  if (s.image_data_after_rows > kMaxImageDataAfterRows) {
+    s.failure = Failure::kTooMuchData;
+    png_error(png, "image data after the last row");
+  }
 }
 
 [[noreturn]] void error_callback(png_structp png, png_const_charp message) {
@@ -128,6 +187,13 @@ void read_callback(png_structp png, png_bytep out, size_t n) {
     copy_message(s.libpng_error, message);
   }
   png_longjmp(png, 1);
+}
+
+// Runs on every row just before libpng checks the end of the image data, which it does
+// within the call that reads the last row.
+void count_row(png_structp png, png_row_infop, png_bytep) {
+  DecodeState& s = *static_cast<DecodeState*>(png_get_io_ptr(png));
+  ++s.rows_read;
 }
 
 void warning_callback(png_structp png, png_const_charp message) {
@@ -393,7 +459,13 @@ bool decode_rows(png_structp png, png_infop info, DecodeState& s, Target& target
     if (bit_depth == 16) png_set_scale_16(png);
     if ((colour_type & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
   }
+  s.rows_total = total_rows(width, height, interlaced);
+  png_set_read_user_transform_fn(png, count_row);
   png_read_update_info(png, info);
+  // From here on libpng's "benign" errors are errors: image data that inflates past the
+  // last row (a zip bomb in a small picture, a second stream) would otherwise pass with a
+  // warning. libpng stops inflating at the first byte too many, so refusing costs nothing.
+  png_set_benign_errors(png, 0);
   const int read_channels = s.palette ? 1 : channels;
   if (png_get_bit_depth(png, info) != 8 || png_get_channels(png, info) != read_channels ||
       png_get_rowbytes(png, info) != size_t{width} * static_cast<size_t>(read_channels)) {
@@ -406,7 +478,7 @@ bool decode_rows(png_structp png, png_infop info, DecodeState& s, Target& target
     return false;
   }
 
-  const uint64_t total = total_rows(width, height, interlaced);
+  const uint64_t total = s.rows_total;
   uint64_t done = 0;
   if (!interlaced) {
     for (uint32_t y = 0; y < height; ++y) {
@@ -484,10 +556,6 @@ bool decode(DecodeState& s, Target& target) {
   return decode_rows(png, reader.info(), s, target);
 }
 
-uint32_t read_be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
 std::string too_large_message(const std::string& subject, uint32_t width, uint32_t height,
                               const DecodeLimits& limits) {
   const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
@@ -501,6 +569,10 @@ std::string too_large_message(const std::string& subject, uint32_t width, uint32
   }
   return subject + " is " + size + ", more than the limit of " + std::to_string(limits.max_pixels) +
          " pixels";
+}
+
+std::string too_much_data_message(const std::string& subject, const std::string& size) {
+  return subject + " is damaged: its image data is longer than " + size + " pixels need";
 }
 
 std::string describe_failure(const DecodeState& s, const std::string& subject) {
@@ -521,6 +593,8 @@ std::string describe_failure(const DecodeState& s, const std::string& subject) {
     case Failure::kCannotFit:
       return subject + " is truncated or damaged: " + std::to_string(s.input_size) +
              " bytes cannot hold a picture of " + size + " pixels";
+    case Failure::kTooMuchData:
+      return too_much_data_message(subject, size);
     case Failure::kBadPalette:
       return subject + " is damaged: a pixel uses colour " + std::to_string(s.bad_index) +
              " of a palette of " + std::to_string(s.palette_size) + " colours";
@@ -535,6 +609,11 @@ std::string describe_failure(const DecodeState& s, const std::string& subject) {
       const std::string message = s.libpng_error;
       if (message.find("memory") != std::string::npos) {
         return "not enough memory to decode " + subject;
+      }
+      if (message.find("Too much image data") != std::string::npos ||
+          message.find("Extra compressed data") != std::string::npos ||
+          message.find("Too many IDATs") != std::string::npos) {
+        return too_much_data_message(subject, size);
       }
       if (message == "Invalid IHDR data") {
         // libpng refuses the header before reporting the size; it explains in a warning.
@@ -581,6 +660,42 @@ bool regular_file_size(std::FILE* file, uint64_t* size) {
   return true;
 }
 
+// The most filtered row data a picture within `limits` can need: 8 bytes a pixel at most,
+// and a filter byte for each row of each interlace pass (fewer than 2 per picture row).
+uint64_t largest_raw_data(const DecodeLimits& limits) {
+  const uint64_t rows = std::min<uint64_t>(limits.max_height, limits.max_pixels);
+  return saturating_add(saturating_multiply(limits.max_pixels, 8), saturating_multiply(rows, 3));
+}
+
+// Reads the start of an input of unknown size into `ahead`, which `s` then reads first: the
+// whole input when it is short enough for the inflate-ratio check to matter, which then
+// applies as to a file of known size.
+bool read_ahead(DecodeState& s, std::vector<uint8_t>* ahead) {
+  const uint64_t wanted =
+      std::min(kMaxReadAhead, largest_raw_data(s.options.limits) / kMaxInflateRatio + 1);
+  try {
+    ahead->resize(static_cast<size_t>(wanted));
+  } catch (const std::bad_alloc&) {
+    s.failure = Failure::kNoMemory;
+    return false;
+  }
+  errno = 0;
+  const size_t got = std::fread(ahead->data(), 1, ahead->size(), s.file);
+  if (got < ahead->size() && std::ferror(s.file)) {
+    s.read_errno = errno != 0 ? errno : EIO;
+    s.failure = Failure::kReadError;
+    return false;
+  }
+  s.data = ahead->data();
+  s.data_size = got;
+  if (got < ahead->size()) {  // the whole input
+    s.file = nullptr;
+    s.input_size_known = true;
+    s.input_size = got;
+  }
+  return true;
+}
+
 template <typename Target>
 bool decode_file(const std::filesystem::path& path, Target& target, std::string* error,
                  const DecodeOptions& options) {
@@ -595,6 +710,11 @@ bool decode_file(const std::filesystem::path& path, Target& target, std::string*
   DecodeState s(options);
   s.file = file.get();
   s.input_size_known = regular_file_size(file.get(), &s.input_size);
+  std::vector<uint8_t> ahead;
+  if (!s.input_size_known && !read_ahead(s, &ahead)) {
+    *error = describe_failure(s, subject);
+    return false;
+  }
   if (decode(s, target)) return true;
   *error = describe_failure(s, subject);
   return false;

@@ -1,5 +1,7 @@
 #include "plants/png_decode.h"
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +10,16 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#endif
 
 #include "plants/png_fixtures.h"
 #include "plants/utf8_path.h"
@@ -316,6 +328,68 @@ std::vector<uint8_t> with_header_bit_depth(std::vector<uint8_t> bytes, uint8_t d
   return bytes;
 }
 
+// The zlib stream of `mebibytes` MiB of zero bytes. Blocks after a full flush compress
+// alike, so the stream is made of one compressed MiB repeated: a stream that inflates to a
+// gigabyte takes a megabyte and no time to build.
+std::vector<uint8_t> zero_stream(uint32_t mebibytes) {
+  const std::vector<uint8_t> zeros(size_t{1} << 20, 0);
+  z_stream z{};
+  EXPECT_EQ(deflateInit(&z, 9), Z_OK);
+  auto deflate_piece = [&](int flush, bool with_input) {
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = with_input ? static_cast<uInt>(zeros.size()) : 0;
+    std::vector<uint8_t> piece;
+    uint8_t buffer[1 << 16];
+    do {
+      z.next_out = buffer;
+      z.avail_out = sizeof buffer;
+      deflate(&z, flush);
+      piece.insert(piece.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+    } while (z.avail_out == 0);
+    return piece;
+  };
+  std::vector<uint8_t> stream = deflate_piece(Z_FULL_FLUSH, true);  // header and first MiB
+  const std::vector<uint8_t> repeated = deflate_piece(Z_FULL_FLUSH, true);
+  EXPECT_EQ(repeated, deflate_piece(Z_FULL_FLUSH, true)) << "flushed blocks differ";
+  std::vector<uint8_t> end = deflate_piece(Z_FINISH, false);
+  deflateEnd(&z);
+  for (uint32_t i = 1; i < mebibytes; ++i)
+    stream.insert(stream.end(), repeated.begin(), repeated.end());
+  // Adler-32 of n zero bytes: the low sum stays 1, the high sum is n modulo 65521.
+  const uint64_t n = uint64_t{mebibytes} << 20;
+  const uint32_t adler = static_cast<uint32_t>(n % 65521) << 16 | 1;
+  end.resize(end.size() - 4);
+  for (int shift = 24; shift >= 0; shift -= 8) end.push_back(static_cast<uint8_t>(adler >> shift));
+  stream.insert(stream.end(), end.begin(), end.end());
+  return stream;
+}
+
+// The picture with its image data replaced by `idats`, one IDAT chunk each.
+std::vector<uint8_t> with_image_data(const std::vector<uint8_t>& png,
+                                     const std::vector<std::vector<uint8_t>>& idats) {
+  const size_t idat = fixtures::find_chunk(png, "IDAT");
+  const size_t end = idat + 12 + fixtures::chunk_length(png, idat);
+  std::vector<uint8_t> out(png.begin(), png.begin() + static_cast<ptrdiff_t>(idat));
+  for (const std::vector<uint8_t>& data : idats) {
+    const size_t at = out.size();
+    const uint32_t length = static_cast<uint32_t>(data.size());
+    out.insert(out.end(), {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+                           static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 'I',
+                           'D', 'A', 'T'});
+    out.insert(out.end(), data.begin(), data.end());
+    out.resize(out.size() + 4);
+    fixtures::update_crc(out, at);
+  }
+  out.insert(out.end(), png.begin() + static_cast<ptrdiff_t>(end), png.end());
+  return out;
+}
+
+// A 4 x 4 RGB picture. Its rows take 52 bytes, filter bytes included, so a stream of that
+// many zeros fills it (black).
+std::vector<uint8_t> tiny_png() {
+  return png_bytes(fixtures::random_picture(ColourType::kRgb, 8, 4, 4, false, false, 1));
+}
+
 struct FailureCase {
   const char* name;
   std::vector<uint8_t> bytes;
@@ -331,7 +405,15 @@ std::vector<FailureCase> failure_cases() {
   fixtures::set_header_size(forged, 30000, 30000);
   std::vector<uint8_t> forged_wide = good;
   fixtures::set_header_size(forged_wide, 1000000, 100);
+  std::vector<uint8_t> forged_huge = good;
+  fixtures::set_header_size(forged_huge, 40000, 40000);
+  std::vector<uint8_t> forged_wider = good;
+  fixtures::set_header_size(forged_wider, 2000000, 16);
+  std::vector<uint8_t> forged_largest = good;
+  fixtures::set_header_size(forged_largest, 2147483647, 2147483647);
   const std::string data = "the picture data";
+  const std::string too_much_data =
+      data + " is damaged: its image data is longer than 4 x 4 pixels need";
   return {
       {"empty", {}, data + " is empty"},
       {"text",
@@ -369,6 +451,21 @@ std::vector<FailureCase> failure_cases() {
            " bytes cannot hold a picture of 1000000 x 100 pixels"},
       {"palette index beyond the palette", bad_palette_index(),
        data + " is damaged: a pixel uses colour 200 of a palette of 4 colours"},
+      // Declared sizes that would take gigabytes are refused before any pixel memory.
+      {"more pixels than the limit", forged_huge,
+       data + " is 40000 x 40000 pixels, more than the limit of 1073741824 pixels"},
+      {"wider than the limit", forged_wider,
+       data + " is 2000000 x 16 pixels, wider than the limit of 1000000 pixels"},
+      {"largest size the format allows", forged_largest,
+       data + " is 2147483647 x 2147483647 pixels, wider than the limit of 1000000 pixels"},
+      // Image data that inflates beyond the rows it must fill: a zip bomb of a gigabyte in
+      // a 4 x 4 picture, a stream with bytes after its end, a second stream.
+      {"image data inflating to a gigabyte", with_image_data(tiny_png(), {zero_stream(1024)}),
+       too_much_data},
+      {"bytes after the image data", with_image_data(tiny_png(), {zero_stream(1), {1, 2, 3, 4}}),
+       too_much_data},
+      {"a second image data stream", with_image_data(tiny_png(), {zero_stream(1), zero_stream(1)}),
+       too_much_data},
   };
 }
 
@@ -521,6 +618,123 @@ TEST(PngDecodeFile, NamesTheFileInEveryFailure) {
   EXPECT_FALSE(decode_png_file(folder.path(), &image, &error));
   EXPECT_NE(error.find(utf8_from_path(folder.path())), std::string::npos) << error;
 }
+
+#ifndef _WIN32
+
+// Serves `bytes` once through the named pipe at `path`, from a thread of its own, and
+// counts what the reader took (give or take the pipe's buffer).
+class PipeWriter {
+ public:
+  PipeWriter(const std::filesystem::path& path, std::vector<uint8_t> bytes)
+      : thread_([this, path, bytes = std::move(bytes)] {
+          // Waits for the reader without blocking for ever if it never comes.
+          int fd = -1;
+          for (int i = 0; i < 1000 && fd < 0; ++i) {
+            fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          }
+          if (fd < 0) return;
+          fcntl(fd, F_SETFL, 0);
+          while (written_ < bytes.size()) {
+            const ssize_t n = write(fd, bytes.data() + written_, bytes.size() - written_);
+            if (n <= 0) break;  // the reader has gone
+            written_ += static_cast<size_t>(n);
+          }
+          close(fd);
+        }) {}
+  ~PipeWriter() { finish(); }
+
+  // Waits until the reader has gone; returns the bytes written.
+  size_t finish() {
+    if (thread_.joinable()) thread_.join();
+    return written_;
+  }
+
+ private:
+  size_t written_ = 0;
+  std::thread thread_;  // last: starts once everything above exists
+};
+
+// A pipe reports no size, so the inflate-ratio check needs the input read ahead: a forged
+// header must not take gigabytes when it arrives through a pipe either.
+TEST(PngDecodeFile, ChecksInputsOfUnknownSizeLikeFiles) {
+  fixtures::ScratchFolder folder;
+  const std::filesystem::path pipe = folder.path() / "pipe.png";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  void (*saved_handler)(int) = signal(SIGPIPE, SIG_IGN);  // a reader that stops early
+
+  const std::vector<uint8_t> good = damageable_png();
+  std::vector<uint8_t> forged = good;
+  fixtures::set_header_size(forged, 30000, 30000);
+  const std::string expected = utf8_from_path(pipe) +
+                               " is truncated or damaged: " + std::to_string(forged.size()) +
+                               " bytes cannot hold a picture of 30000 x 30000 pixels";
+  Image image;
+  std::string error;
+  {
+    PipeWriter writer(pipe, forged);
+    EXPECT_FALSE(decode_png_file(pipe, &image, &error));
+  }
+  EXPECT_EQ(error, expected);
+  CollectingSink sink;
+  {
+    PipeWriter writer(pipe, forged);
+    EXPECT_FALSE(stream_png_file(pipe, sink, &error));
+  }
+  EXPECT_EQ(error, expected);
+  EXPECT_EQ(sink.begin_calls, 0);
+
+  // Pictures still come through whole, read ahead entirely (default limits) or only in
+  // part (limits so small that the check cannot refuse anything past a few bytes).
+  Image expected_image;
+  ASSERT_TRUE(decode_png_memory(good, &expected_image, &error)) << error;
+  DecodeOptions small;
+  small.limits = {64, 64, 64 * 64};
+  for (const DecodeOptions& options : {DecodeOptions{}, small}) {
+    SCOPED_TRACE(options.limits.max_pixels);
+    {
+      PipeWriter writer(pipe, good);
+      ASSERT_TRUE(decode_png_file(pipe, &image, &error, options)) << error;
+    }
+    EXPECT_EQ(image.rgba, expected_image.rgba);
+    CollectingSink streamed;
+    {
+      PipeWriter writer(pipe, good);
+      ASSERT_TRUE(stream_png_file(pipe, streamed, &error, options)) << error;
+    }
+    EXPECT_EQ(streamed.image.rgba, expected_image.rgba);
+  }
+  signal(SIGPIPE, saved_handler);
+}
+
+// libpng would inflate all the image data that follows the last row before it complains:
+// a gigabyte for a megabyte of zip bomb. Reading must stop soon after the last row. Seen
+// through a pipe, which the decoder reads only as far as it goes (limits small enough that
+// it is not read ahead).
+TEST(PngDecodeFile, StopsReadingImageDataSoonAfterTheLastRow) {
+  fixtures::ScratchFolder folder;
+  const std::filesystem::path pipe = folder.path() / "bomb.png";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  void (*saved_handler)(int) = signal(SIGPIPE, SIG_IGN);
+  const std::vector<uint8_t> bomb = with_image_data(tiny_png(), {zero_stream(1024)});
+  DecodeOptions options;
+  options.limits = {64, 64, 64 * 64};
+  for (bool whole : {true, false}) {
+    SCOPED_TRACE(whole ? "whole" : "streamed");
+    PipeWriter writer(pipe, bomb);
+    Image image;
+    CollectingSink sink;
+    std::string error;
+    EXPECT_FALSE(whole ? decode_png_file(pipe, &image, &error, options)
+                       : stream_png_file(pipe, sink, &error, options));
+    EXPECT_EQ(error, utf8_from_path(pipe) +
+                         " is damaged: its image data is longer than 4 x 4 pixels need");
+    EXPECT_LT(writer.finish(), bomb.size() / 4) << "of " << bomb.size() << " bytes";
+  }
+  signal(SIGPIPE, saved_handler);
+}
+
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace plantscatter
