@@ -88,6 +88,13 @@ class ProgressLine {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+bool is_ascii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
@@ -111,6 +118,9 @@ Options:
                          counts and seed give the same file, byte for byte
   -o, --output FILE      write the include file to FILE instead of beside the map
       --marked-map FILE  also write the map with every chosen pixel painted 30,30,30 as a PNG
+      --pov-version V    write the include file for POV-Ray V: 3.8 (the default) or 3.7,
+                         which lacks the mixed arrays of the 3.8 form and gets one array
+                         per plant value instead
       --max-pixels N     refuse maps of more than N pixels (default 1073741824)
   -q, --quiet            print nothing but errors
   -h, --help             show this help
@@ -202,6 +212,16 @@ bool parse_cli_args(std::span<const std::string_view> args, CliOptions* options,
         return false;
       }
       parsed.marked_map = std::string(v);
+    } else if (name == "--pov-version") {
+      if (!value(&v)) return false;
+      if (v == "3.7") {
+        parsed.pov_version = PovVersion::k37;
+      } else if (v == "3.8") {
+        parsed.pov_version = PovVersion::k38;
+      } else {
+        *error = "--pov-version takes 3.7 or 3.8, not '" + std::string(v) + "'";
+        return false;
+      }
     } else if (name == "--max-pixels") {
       uint64_t max_pixels = 0;
       if (!value(&v)) return false;
@@ -295,7 +315,16 @@ int run_cli(std::span<const std::string_view> args, std::ostream& out, std::ostr
   input.width = scattered.width;
   input.height = scattered.height;
   input.plants = scattered.plants;
+  input.pov_version = options.pov_version;
   if (!write_export_file(input, rng, path_from_utf8(export_path), &error)) return fail(error);
+  // POV-Ray 3.7 reads strings as ASCII and turns every other character into a space, so the
+  // rendered file would look for a map that does not exist. Shown even with --quiet: the
+  // file is written, but it will not render as it is.
+  if (options.pov_version == PovVersion::k37 && !is_ascii(full_path)) {
+    err << kProgram << ": warning: POV-Ray 3.7 cannot open " << full_path
+        << ", whose path holds characters that are not ASCII; move or rename the map and "
+           "process it again to render the file by itself\n";
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "export/pov_version.h"
 #include "plants/count_text.h"
 #include "plants/png_decode.h"
 
@@ -24,6 +25,7 @@ struct CliOptions {
   std::optional<uint64_t> seed;
   std::string output;      // empty: beside the map, named after it
   std::string marked_map;  // empty: no marked picture is written
+  PovVersion pov_version = PovVersion::k38;
   DecodeLimits limits;
   bool quiet = false;
   bool help = false;

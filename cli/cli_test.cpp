@@ -40,6 +40,22 @@ TEST(ParseCliArgs, AcceptsWellFormedCommands) {
   EXPECT_EQ(options.marked_map, "m.png");
   EXPECT_EQ(options.limits.max_pixels, 100u);
   EXPECT_TRUE(options.quiet);
+  EXPECT_EQ(options.pov_version, PovVersion::k38) << "3.8 unless asked otherwise";
+
+  const struct {
+    const char* line;
+    PovVersion version;
+  } versions[] = {
+      {"m.png --pov-version 3.7", PovVersion::k37},
+      {"m.png --pov-version=3.7", PovVersion::k37},
+      {"m.png --pov-version 3.8", PovVersion::k38},
+      {"--pov-version=3.8 m.png", PovVersion::k38},
+      {"m.png --pov-version 3.8 --pov-version 3.7", PovVersion::k37},  // the last one counts
+  };
+  for (const auto& c : versions) {
+    ASSERT_TRUE(parse_cli_args(split(c.line), &options, &error)) << c.line << ": " << error;
+    EXPECT_EQ(options.pov_version, c.version) << c.line;
+  }
 
   ASSERT_TRUE(parse_cli_args(split("--count=10=0 -- -odd.png"), &options, &error)) << error;
   EXPECT_EQ(options.map, "-odd.png");
@@ -79,6 +95,12 @@ TEST(ParseCliArgs, RefusesMalformedCommands) {
       {"m.png --max-pixels 0", "--max-pixels takes"},
       {"m.png --output=", "--output needs a file name"},
       {"m.png --quiet=yes", "--quiet takes no value"},
+      {"m.png --pov-version", "--pov-version needs a value"},
+      {"m.png --pov-version=", "--pov-version takes 3.7 or 3.8, not ''"},
+      {"m.png --pov-version 3.6", "--pov-version takes 3.7 or 3.8, not '3.6'"},
+      {"m.png --pov-version 3.70", "not '3.70'"},
+      {"m.png --pov-version 3", "not '3'"},
+      {"m.png --pov-version v3.7", "not 'v3.7'"},
       {"m.png --frobnicate", "unknown option '--frobnicate'"},
       {"m.png -x", "unknown option '-x'"},
   };

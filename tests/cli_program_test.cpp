@@ -222,5 +222,37 @@ TEST(CliProgram, RunsOnTheBundledExample) {
   EXPECT_NE(run.out.find("placed 420 plants"), std::string::npos) << run.out;
 }
 
+TEST(CliProgram, WritesThe37FormOnRequest) {
+  ScratchFolder folder;
+  const fs::path map = write_map(folder, "m.png");
+  const ProgramRun run =
+      run_cli({map.string(), "-c", "2=3", "--pov-version", "3.7", "-q"}, folder.path());
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string text = read_file(folder.path() / "m_export.inc");
+  EXPECT_NE(text.find("\r\n#declare array_plants_id = array [4] ;"), std::string::npos);
+  EXPECT_NE(text.find("\r\n#declare array_plants_normalized [3] = <"), std::string::npos);
+  EXPECT_EQ(text.find("mixed"), std::string::npos);
+
+  const ProgramRun wrong =
+      run_cli({map.string(), "-c", "2=3", "--pov-version", "4"}, folder.path());
+  EXPECT_EQ(wrong.exit_code, 2);
+  EXPECT_NE(wrong.err.find("--pov-version takes 3.7 or 3.8, not '4'"), std::string::npos)
+      << wrong.err;
+
+  // POV-Ray 3.7 reads the map's path as ASCII and cannot find a map whose path is not: the
+  // file is written, with a warning, even under --quiet.
+  const fs::path accented = write_map(folder, "for\xc3\xaat.png");
+  for (const char* version : {"3.7", "3.8"}) {
+    const ProgramRun run_accented =
+        run_cli({accented.string(), "-c", "2=3", "--pov-version", version, "-q"}, folder.path());
+    EXPECT_EQ(run_accented.exit_code, 0) << run_accented.err;
+    const bool warned =
+        run_accented.err.find("warning: POV-Ray 3.7 cannot open") != std::string::npos;
+    EXPECT_EQ(warned, std::string(version) == "3.7") << version << ": " << run_accented.err;
+    EXPECT_TRUE(fs::exists(folder.path() / "for\xc3\xaat_export.inc"));
+  }
+}
+
 }  // namespace
 }  // namespace plantscatter
