@@ -134,6 +134,8 @@ void MainWindow::createControls() {
 
   warningLabel_ = newTextLabel(kWarningText, QRect(10, 750, 300, 45), this);
   warningLabel_->setObjectName(QStringLiteral("WarningLabel"));
+  // Opaque, so that the legend reaching under it (below a scale of 2) leaves it readable.
+  warningLabel_->setAutoFillBackground(true);
 
   for (const plantscatter::PlantType& type : plantscatter::kPlantTypes) {
     const int top = kRowTop + kRowPitch * (type.id - 1);
@@ -166,6 +168,9 @@ void MainWindow::showLegend(std::span<const uint8_t> legendPng) {
   legendImage_->setPixmap(pixmap);
   legendImage_->setGeometry(QRect(kLegendPosition, QSize(logicalSize(picture.width, ratio),
                                                          logicalSize(picture.height, ratio))));
+  // Below a scale of 2 the picture reaches over the quit button and the warning; they stay
+  // whole above it, and a click on them reaches them.
+  legendImage_->lower();
 }
 
 QPoint MainWindow::centredPosition(const QSize& screen, const QSize& outer) {
