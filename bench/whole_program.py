@@ -21,17 +21,18 @@ MIB = 1 << 20
 
 
 def run_timed(command):
-    """Runs command; returns (seconds, peak resident bytes). Raises on failure."""
+    """Runs command; returns (seconds, peak resident bytes). Raises on failure.
+
+    The peak comes from GNU time: a child forked from this Python process would count the
+    interpreter's own pages in its maximum resident set size."""
     start = time.perf_counter()
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(process.pid, 0)
+    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
     seconds = time.perf_counter() - start
-    stderr = process.stderr.read().decode(errors="replace")
-    process.stderr.close()
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        raise RuntimeError(f"{' '.join(command)} failed ({code}): {stderr}")
-    return seconds, usage.ru_maxrss * 1024
+    lines = result.stderr.decode(errors="replace").strip().splitlines()
+    if result.returncode != 0 or not lines:
+        raise RuntimeError(f"{' '.join(command)} failed ({result.returncode}): {lines}")
+    return seconds, int(lines[-1]) * 1024
 
 
 def median_run(command, runs, cleanup=None):
@@ -80,6 +81,8 @@ def main():
             if os.path.exists(path):
                 os.remove(path)
 
+    # What the program holds before it reads a map: code, libraries, the C++ runtime.
+    _, baseline = run_timed([cli, "--help"])
     rows = []
     missed = []
     for side in [int(s) for s in args.sides.split(",")]:
@@ -106,32 +109,34 @@ def main():
             ratio = ours / floor
             limit = 1.10 if side <= 2048 else 1.0
             memory_limit = 64 * MIB + 64 * plants
-            rows.append((f"{side}x{side}", name, "streamed", floor, ours, ratio, limit, peak,
-                         memory_limit))
+            rows.append((f"{side}x{side}", name, floor, ours, ratio, limit, peak, memory_limit))
             if ratio > limit:
                 missed.append(f"{side} {name}: time ratio {ratio:.2f} > {limit}")
             if peak > memory_limit:
                 missed.append(f"{side} {name}: peak {peak / MIB:.0f} MiB > "
                               f"{memory_limit / MIB:.0f} MiB")
 
-        # With --marked-map the picture is held whole: at most the decoded picture plus 10 %.
-        marked = os.path.join(scratch, "marked.png")
-        command = [cli, map_path, "--quiet", "--seed", "1", "--output", out_file,
-                   "--marked-map", marked, "--count", "7=100000", "--count", "10=50"]
-        ours, peak = median_run(command, args.runs, remove_outputs)
-        picture = side * side * 4
-        rows.append((f"{side}x{side}", "100,050 with --marked-map", "whole", decode_floor, ours,
-                     ours / decode_floor, None, peak, int(picture * 1.1)))
-        if peak > picture * 1.1:
-            missed.append(f"{side} --marked-map: peak {peak / MIB:.0f} MiB > "
-                          f"{picture * 1.1 / MIB:.0f} MiB")
+            # With --marked-map the picture is held whole: at most the decoded picture plus
+            # 10 %, or the streamed allowance where that is larger (small maps).
+            marked = os.path.join(scratch, "marked.png")
+            ours, peak = median_run(command + ["--marked-map", marked], args.runs, remove_outputs)
+            memory_limit = max(int(side * side * 4 * 1.1), memory_limit)
+            rows.append((f"{side}x{side}", name + ", marked", decode_floor, ours,
+                         ours / decode_floor, None, peak, memory_limit))
+            if peak > memory_limit:
+                missed.append(f"{side} {name} --marked-map: peak {peak / MIB:.0f} MiB > "
+                              f"{memory_limit / MIB:.0f} MiB")
 
-    print(f"{'map':<12} {'workload':<32} {'floor s':>8} {'ours s':>8} {'ratio':>6} {'target':>7}"
+    print(f"{'map':<12} {'workload':<40} {'floor s':>8} {'ours s':>8} {'ratio':>6} {'target':>7}"
           f" {'peak MiB':>9} {'limit MiB':>10}")
-    for m, name, _, floor, ours, ratio, limit, peak, memory_limit in rows:
+    for m, name, floor, ours, ratio, limit, peak, memory_limit in rows:
         target = f"<={limit:.2f}" if limit else "-"
-        print(f"{m:<12} {name:<32} {floor:8.3f} {ours:8.3f} {ratio:6.2f} {target:>7}"
+        print(f"{m:<12} {name:<40} {floor:8.3f} {ours:8.3f} {ratio:6.2f} {target:>7}"
               f" {peak / MIB:9.1f} {memory_limit / MIB:10.1f}")
+    print(f"\nfloor: decoding with libpng's simplified API plus one large write of the output's"
+          f" size;\nfor marked rows the decode alone (no time target). Memory limit: 64 MiB +"
+          f" 64 B a plant\nstreamed; with --marked-map the larger of the picture + 10 % and that."
+          f" The program's\nown baseline (its peak for --help) is {baseline / MIB:.1f} MiB.")
     os.rmdir(scratch)
     if missed:
         print("\nmissed:\n  " + "\n  ".join(missed))

@@ -15,6 +15,11 @@ struct Image {
   uint32_t height = 0;
   std::vector<uint8_t> rgba;  // width * height * 4 bytes, no padding between rows
 
+  // Makes the picture `width` x `height`, every byte 0. Large pictures are backed by huge
+  // pages where the system offers them: faulting in a gigabyte 4 KiB at a time costs more
+  // than decoding into it. Throws std::bad_alloc like any vector.
+  void allocate(uint32_t new_width, uint32_t new_height);
+
   size_t stride() const { return static_cast<size_t>(width) * 4; }
   uint8_t* row(uint32_t y) { return rgba.data() + y * stride(); }
   const uint8_t* row(uint32_t y) const { return rgba.data() + y * stride(); }

@@ -277,12 +277,10 @@ class ImageTarget {
     if (bytes > image_.rgba.max_size()) return false;
     try {
       buffer_.resize(static_cast<size_t>(width) * static_cast<size_t>(channels));
-      image_.rgba.resize(static_cast<size_t>(bytes));
+      image_.allocate(width, height);
     } catch (const std::bad_alloc&) {
       return false;
     }
-    image_.width = width;
-    image_.height = height;
     channels_ = channels;
     return true;
   }

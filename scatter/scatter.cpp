@@ -1,6 +1,7 @@
 #include "scatter/scatter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -61,6 +62,7 @@ PlantSampler::PlantSampler(const PlantCounts& counts, Random& rng) {
     TypeState& state = types_[static_cast<size_t>(type.id - 1)];
     state.stream = rng.next();
     state.wanted = counts[type.id] > 0 ? static_cast<uint64_t>(counts[type.id]) : 0;
+    state.capacity = keep_capacity(state.wanted);
   }
 }
 
@@ -71,6 +73,7 @@ PlantSampler PlantSampler::fork() const {
   for (size_t i = 0; i < types_.size(); ++i) {
     copy.types_[i].stream = types_[i].stream;
     copy.types_[i].wanted = types_[i].wanted;
+    copy.types_[i].capacity = keep_capacity(types_[i].wanted);
   }
   return copy;
 }
@@ -123,7 +126,7 @@ void PlantSampler::sample_run(const PixelRun& run) {
           const Candidate candidate{key, first_index + uint64_t{k} * run.x_step};
           if (!(candidate < type.limit)) continue;
           type.kept.push_back(candidate);
-          if (type.kept.size() >= keep_capacity(type.wanted)) shrink(type);
+          if (type.kept.size() >= type.capacity) shrink(type);
         }
       }
     }
@@ -146,23 +149,85 @@ void PlantSampler::merge(PlantSampler&& other) {
     mine.seen += theirs.seen;
     mine.limit = std::min(mine.limit, theirs.limit);
     mine.kept.insert(mine.kept.end(), theirs.kept.begin(), theirs.kept.end());
-    theirs.kept = {};
-    if (mine.kept.size() >= keep_capacity(mine.wanted)) shrink(mine);
+    std::vector<Candidate>().swap(theirs.kept);
+    if (mine.kept.size() >= mine.capacity) shrink(mine);
   }
 }
 
-bool PlantSampler::finish(std::vector<PlantRecord>* plants, std::string* error) {
+void PlantSampler::expect(const std::array<uint64_t, kPlantTypeCount>& available) {
+  const uint64_t pixel_count = uint64_t{width_} * height_;
+  for (size_t i = 0; i < types_.size(); ++i) {
+    TypeState& type = types_[i];
+    const uint64_t n = available[i];
+    if (type.wanted == 0 || type.wanted > pixel_count || n < type.wanted) continue;
+    // Keys below the bound number Binomial(n, bound / 2^64); aiming at six standard
+    // deviations above the count makes falling short a one-in-a-billion event. The bound
+    // only decides what is held meanwhile, never which plants win, so the floating point
+    // here cannot change a result.
+    const double wanted = static_cast<double>(type.wanted);
+    const double aim = wanted + 6 * std::sqrt(wanted) + 64;
+    if (aim >= static_cast<double>(n)) {
+      type.capacity = static_cast<size_t>(n) + 1;
+      type.kept.reserve(static_cast<size_t>(n));
+      continue;
+    }
+    type.limit = {static_cast<uint64_t>(aim / static_cast<double>(n) * 18446744073709551616.0),
+                  UINT64_MAX};
+    type.bounded = true;
+    const double room = aim + 6 * std::sqrt(aim);
+    type.capacity = static_cast<size_t>(2 * room);
+    type.kept.reserve(static_cast<size_t>(room));
+  }
+}
+
+bool PlantSampler::complete() const {
+  for (const TypeState& type : types_) {
+    if (type.bounded && type.seen >= type.wanted && type.kept.size() < type.wanted) return false;
+  }
+  return true;
+}
+
+void PlantSampler::count_pixels(const PixelRun& run,
+                                std::array<uint64_t, kPlantTypeCount>* counts) {
+  const int channels = run.channels;
+  const uint8_t* pixels = run.pixels;
+  uint32_t i = 0;
+  while (i < run.count) {
+    const uint32_t colour = colour_bits(pixels + size_t{i} * channels);
+    uint32_t end = i + 1;
+    while (end < run.count && colour_bits(pixels + size_t{end} * channels) == colour) ++end;
+    const int id = match_plant_type(static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8),
+                                    static_cast<uint8_t>(colour >> 16));
+    if (id != 0) (*counts)[static_cast<size_t>(id - 1)] += end - i;
+    i = end;
+  }
+}
+
+std::string PlantSampler::shortage_message(const PlantCounts& counts,
+                                           const std::array<uint64_t, kPlantTypeCount>& available) {
   std::string shortages;
   for (const PlantType& type : kPlantTypes) {
-    const TypeState& state = types_[static_cast<size_t>(type.id - 1)];
-    if (state.seen < state.wanted) {
-      shortages += "\n" + std::string(type.label) + ": " + std::to_string(state.wanted) +
-                   " requested, " + std::to_string(state.seen) + " pixels of its colour " +
+    const int64_t wanted = counts[type.id];
+    const uint64_t seen = available[static_cast<size_t>(type.id - 1)];
+    if (wanted > 0 && seen < static_cast<uint64_t>(wanted)) {
+      shortages += "\n" + std::string(type.label) + ": " + std::to_string(wanted) +
+                   " requested, " + std::to_string(seen) + " pixels of its colour " +
                    colour_text(type.key) + " in the map";
     }
   }
-  if (!shortages.empty()) {
-    *error = "Not enough pixels of a plant's key colour; nothing was placed." + shortages;
+  if (shortages.empty()) return shortages;
+  return "Not enough pixels of a plant's key colour; nothing was placed." + shortages;
+}
+
+bool PlantSampler::finish(std::vector<PlantRecord>* plants, std::string* error) {
+  PlantCounts counts;
+  std::array<uint64_t, kPlantTypeCount> available{};
+  for (size_t i = 0; i < types_.size(); ++i) {
+    counts.count[i] = static_cast<int64_t>(types_[i].wanted);
+    available[i] = types_[i].seen;
+  }
+  if (std::string message = shortage_message(counts, available); !message.empty()) {
+    *error = std::move(message);
     return false;
   }
 
@@ -179,28 +244,29 @@ bool PlantSampler::finish(std::vector<PlantRecord>* plants, std::string* error) 
       out.push_back({static_cast<uint32_t>(c.index % width_),
                      static_cast<uint32_t>(c.index / width_), type.id});
     }
-    state.kept = {};
+    std::vector<Candidate>().swap(state.kept);
   }
   *plants = std::move(out);
   return true;
 }
 
-bool scatter_image(const Image& image, const PlantCounts& counts, Random& rng,
-                   std::vector<PlantRecord>* plants, std::string* error,
-                   const ProgressFn& progress) {
-  if (!check_counts(counts, error)) return false;
-  PlantSampler sampler(counts, rng);
-  sampler.begin(image.width, image.height, 4);
+namespace {
 
-  // Rows are shared out in bands; the calling thread takes every band it can and reports
-  // progress, a second thread helps on pictures large enough to repay it.
-  const uint32_t band_rows = std::max<uint32_t>(1, (1u << 20) / std::max<uint32_t>(1, image.width));
+// Runs `work(first_row, last_row, worker)` over bands of about a mebipixel of `image`, on
+// the calling thread (worker 0) and, for pictures large enough to repay it, a second
+// thread (worker 1). Progress is reported from the calling thread only, as `first` plus
+// `share` times the fraction of bands done. Returns false when progress cancelled.
+template <typename Work>
+bool for_each_band(const Image& image, Work&& work, const ProgressFn& progress, double first,
+                   double share, bool parallel) {
+  const uint32_t band_rows =
+      std::max<uint32_t>(1, (1u << 20) / std::max<uint32_t>(1, image.width));
   const uint32_t band_count = (image.height + band_rows - 1) / band_rows;
   std::mutex mutex;
   uint32_t next_band = 0;
   uint32_t bands_done = 0;
   bool cancelled = false;
-  auto work = [&](PlantSampler& s, bool report) {
+  auto run = [&](int worker) {
     for (;;) {
       uint32_t band;
       {
@@ -208,33 +274,76 @@ bool scatter_image(const Image& image, const PlantCounts& counts, Random& rng,
         if (cancelled || next_band == band_count) return;
         band = next_band++;
       }
-      const uint32_t first = band * band_rows;
-      const uint32_t last = std::min(image.height, first + band_rows);
-      for (uint32_t y = first; y < last; ++y) {
-        s.pixels({y, 0, 1, image.width, 4, image.row(y)});
-      }
+      const uint32_t first_row = band * band_rows;
+      work(first_row, std::min(image.height, first_row + band_rows), worker);
       std::lock_guard lock(mutex);
       ++bands_done;
-      if (report && progress && !progress(static_cast<double>(bands_done) / band_count)) {
+      if (worker == 0 && progress &&
+          !progress(first + share * static_cast<double>(bands_done) / band_count)) {
         cancelled = true;
       }
     }
   };
+  if (parallel) {
+    std::thread helper(run, 1);
+    run(0);
+    helper.join();
+  } else {
+    run(0);
+  }
+  return !cancelled;
+}
 
+}  // namespace
+
+bool scatter_image(const Image& image, const PlantCounts& counts, Random& rng,
+                   std::vector<PlantRecord>* plants, std::string* error,
+                   const ProgressFn& progress) {
+  if (!check_counts(counts, error)) return false;
   const bool parallel = uint64_t{image.width} * image.height >= (uint64_t{1} << 21) &&
                         std::thread::hardware_concurrency() > 1;
-  if (parallel) {
-    PlantSampler helper_sampler = sampler.fork();
-    std::thread helper([&] { work(helper_sampler, false); });
-    work(sampler, true);
-    helper.join();
-    sampler.merge(std::move(helper_sampler));
-  } else {
-    work(sampler, true);
-  }
-  if (cancelled) {
+  auto row_run = [&](uint32_t y) { return PixelRun{y, 0, 1, image.width, 4, image.row(y)}; };
+
+  // First pass: count each type's pixels, on both cores. A short type is refused before
+  // any key is drawn, and the counts let the sampler hold barely more than it keeps.
+  std::array<std::array<uint64_t, kPlantTypeCount>, 2> counted{};
+  const auto count_band = [&](uint32_t first_row, uint32_t last_row, int worker) {
+    for (uint32_t y = first_row; y < last_row; ++y) {
+      PlantSampler::count_pixels(row_run(y), &counted[static_cast<size_t>(worker)]);
+    }
+  };
+  if (!for_each_band(image, count_band, progress, 0.0, 0.3, parallel)) {
     *error = "cancelled";
     return false;
+  }
+  std::array<uint64_t, kPlantTypeCount> available{};
+  for (size_t i = 0; i < available.size(); ++i) available[i] = counted[0][i] + counted[1][i];
+  if (std::string message = PlantSampler::shortage_message(counts, available); !message.empty()) {
+    *error = std::move(message);
+    return false;
+  }
+
+  // Second pass: draw keys. One sampler on one thread, so each candidate is held once.
+  PlantSampler sampler(counts, rng);
+  sampler.begin(image.width, image.height, 4);
+  PlantSampler unbounded = sampler.fork();
+  sampler.expect(available);
+  const auto sample_band = [&](uint32_t first_row, uint32_t last_row, int) {
+    for (uint32_t y = first_row; y < last_row; ++y) sampler.pixels(row_run(y));
+  };
+  if (!for_each_band(image, sample_band, progress, 0.3, 0.7, false)) {
+    *error = "cancelled";
+    return false;
+  }
+  if (!sampler.complete()) {
+    const auto resample_band = [&](uint32_t first_row, uint32_t last_row, int) {
+      for (uint32_t y = first_row; y < last_row; ++y) unbounded.pixels(row_run(y));
+    };
+    if (!for_each_band(image, resample_band, progress, 0.3, 0.7, false)) {
+      *error = "cancelled";
+      return false;
+    }
+    return unbounded.finish(plants, error);
   }
   return sampler.finish(plants, error);
 }

@@ -55,6 +55,26 @@ class PlantSampler final : public PixelSink {
   // Takes over everything `other` (a fork of this sampler) has seen.
   void merge(PlantSampler&& other);
 
+  // For a picture whose key-colour pixels are already counted (index 0 is type 1): lets
+  // through only keys below a bound that leaves, with overwhelming odds, a little more than
+  // each type's count, so the sampler holds barely more than the plants it keeps and never
+  // has to shed any. The plants chosen are the same as without the bound, unless
+  // complete() says otherwise afterwards.
+  void expect(const std::array<uint64_t, kPlantTypeCount>& available);
+
+  // After the pixels: false when a bound set by expect() turned out too tight for some type
+  // (odds below one in a billion); the pixels must then be offered again to a new sampler
+  // without bounds.
+  bool complete() const;
+
+  // The ten key-colour pixel counts of a run, added to `counts` (index 0 is type 1).
+  static void count_pixels(const PixelRun& run, std::array<uint64_t, kPlantTypeCount>* counts);
+
+  // The message refusing the types whose `available` pixels fall short of their counts, or
+  // an empty text when none do.
+  static std::string shortage_message(const PlantCounts& counts,
+                                      const std::array<uint64_t, kPlantTypeCount>& available);
+
   // After every pixel has been seen: the plants in placement order (all of type 1 first,
   // then type 2, ...), or false with a message naming each type whose map holds fewer
   // pixels of its key colour than its count.
@@ -76,6 +96,8 @@ class PlantSampler final : public PixelSink {
     uint64_t wanted = 0;     // 0 for types that are not sampled
     uint64_t seen = 0;
     Candidate limit{UINT64_MAX, UINT64_MAX};  // only candidates below it can still be chosen
+    bool bounded = false;                     // limit set by expect(), not by shedding
+    size_t capacity = 0;                      // kept is shed back to `wanted` at this size
     std::vector<Candidate> kept;
   };
 

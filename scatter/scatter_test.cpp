@@ -230,6 +230,46 @@ TEST(Scatter, ResultDoesNotDependOnPixelOrder) {
   EXPECT_EQ(rng.next(), whole_rng.next());
 }
 
+TEST(Scatter, CountedBoundsChangeNothingAndTooTightOnesAreDetected) {
+  const Image image = make_mixed_map(97, 89, 21);
+  PlantCounts counts;
+  counts[1] = 400;
+  counts[2] = 3;
+  counts[8] = 90;
+  std::array<uint64_t, kPlantTypeCount> available{};
+  for (uint32_t y = 0; y < image.height; ++y) {
+    PlantSampler::count_pixels({y, 0, 1, image.width, 4, image.row(y)}, &available);
+  }
+  EXPECT_EQ(PlantSampler::shortage_message(counts, available), "");
+
+  auto run = [&](const std::array<uint64_t, kPlantTypeCount>* expected, bool* complete) {
+    Random rng(31);
+    PlantSampler sampler(counts, rng);
+    sampler.begin(image.width, image.height, 4);
+    if (expected) sampler.expect(*expected);
+    for (uint32_t y = 0; y < image.height; ++y) {
+      sampler.pixels({y, 0, 1, image.width, 4, image.row(y)});
+    }
+    *complete = sampler.complete();
+    std::vector<PlantRecord> plants;
+    std::string error;
+    EXPECT_TRUE(sampler.finish(&plants, &error)) << error;
+    return plants;
+  };
+  bool complete = false;
+  const std::vector<PlantRecord> free_run = run(nullptr, &complete);
+  EXPECT_TRUE(complete);
+  const std::vector<PlantRecord> bounded_run = run(&available, &complete);
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(bounded_run, free_run);
+
+  // Claiming a thousand times the pixels makes the bound far too tight: that must show.
+  std::array<uint64_t, kPlantTypeCount> inflated = available;
+  for (uint64_t& n : inflated) n *= 1000;
+  run(&inflated, &complete);
+  EXPECT_FALSE(complete);
+}
+
 TEST(Scatter, SeededResultIsPinned) {
   // The same map, counts and seed must give the same plants on every platform and build.
   // Changing this result changes every seeded export users may have kept.
