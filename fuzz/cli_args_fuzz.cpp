@@ -25,7 +25,7 @@ void check(bool condition, const char* what) {
 
 bool same_options(const CliOptions& a, const CliOptions& b) {
   return a.map == b.map && a.counts.count == b.counts.count && a.seed == b.seed &&
-         a.output == b.output && a.marked_map == b.marked_map &&
+         a.output == b.output && a.marked_map == b.marked_map && a.pov_version == b.pov_version &&
          a.limits.max_width == b.limits.max_width && a.limits.max_height == b.limits.max_height &&
          a.limits.max_pixels == b.limits.max_pixels && a.quiet == b.quiet && a.help == b.help;
 }
@@ -49,6 +49,8 @@ std::vector<std::string> written_out(const CliOptions& options) {
     words.push_back("--marked-map");
     words.push_back(options.marked_map);
   }
+  words.push_back("--pov-version");
+  words.push_back(options.pov_version == plantscatter::PovVersion::k37 ? "3.7" : "3.8");
   words.push_back("--max-pixels");
   words.push_back(std::to_string(options.limits.max_pixels));
   if (options.quiet) words.push_back("-q");

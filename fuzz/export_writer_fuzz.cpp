@@ -3,7 +3,7 @@
 // broken UTF-8, a plant off the map or of no type) without writing or drawing anything;
 // everything else must come out as CRLF lines free of control characters, with the map's
 // name correctly quoted, a plant count that agrees with the rows, and each row carrying its
-// plant and the random values drawn for it, rotation before scale.
+// plant and the random values drawn for it, rotation before scale, in either form.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -16,6 +16,7 @@
 
 #include "export/export_paths.h"
 #include "export/export_writer.h"
+#include "export/pov_version.h"
 #include "plants/plant_types.h"
 #include "scatter/random.h"
 
@@ -96,7 +97,14 @@ std::string printed(const char* format, double value) {
   return buffer;
 }
 
-std::string row_start(size_t number, int column) {
+// The start of a plant's line: the one mixed array of the 3.8 form, or one array per value
+// in the 3.7 form.
+std::string row_start(plantscatter::PovVersion version, size_t number, int column) {
+  static const char* const kArrays37[] = {"id", "position", "rotation", "scale", "normalized"};
+  if (version == plantscatter::PovVersion::k37) {
+    return std::string("#declare array_plants_") + kArrays37[column] + " [" +
+           std::to_string(number) + "] = ";
+  }
   return "#declare array_plants [" + std::to_string(number) + "][" + std::to_string(column) +
          "] = ";
 }
@@ -128,6 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string map_path = in.ConsumeRandomLengthString(300);
   const uint64_t seed = in.ConsumeIntegral<uint64_t>();
   const int threads = in.ConsumeIntegralInRange(0, 2);
+  const plantscatter::PovVersion version =
+      in.ConsumeBool() ? plantscatter::PovVersion::k37 : plantscatter::PovVersion::k38;
   // Mostly small maps, where plants land on and off the edges; now and then any size.
   const bool any_size = in.ConsumeBool();
   const uint32_t width =
@@ -157,6 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input.height = height;
   input.plants = plants;
   input.format_threads = threads;
+  input.pov_version = version;
 
   bool plants_ok = true;
   for (const PlantRecord& p : plants) {
@@ -191,7 +202,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   const std::vector<std::string_view> lines = split_lines(text);
-  check(lines.size() >= 21 + 6 * plants.size(), "all lines present");
+  const bool form37 = version == plantscatter::PovVersion::k37;
+  const size_t first_row = form37 ? 25 : 21;  // the 3.7 form declares five arrays
+  check(lines.size() >= first_row + 6 * plants.size(), "all lines present");
 
   // The map, named in a comment and as a scene string whose quotes are escaped.
   std::string scene_path = map_path;
@@ -223,37 +236,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(lines[12] == "#declare plant_map_scale = <" + std::to_string(width) + ", 1, " +
                          std::to_string(height) + "> ; ",
         "map scale");
-  check(lines[19] == "#declare array_plants = array mixed [" + std::to_string(n + 1) + "][5]  ;",
-        "array size");
+  const std::string rows = std::to_string(n + 1);
+  if (form37) {
+    check(lines[19] == "#declare array_plants_id = array [" + rows + "] ;  // array_name[#n][0]",
+          "id array size");
+    check(lines[23] ==
+              "#declare array_plants_normalized = array [" + rows + "] ;  // array_name[#n][4]",
+          "normalized array size");
+  } else {
+    check(lines[19] == "#declare array_plants = array mixed [" + rows + "][5]  ;", "array size");
+  }
+  check(lines[first_row - 1].empty(), "a blank line before the rows");
 
   Random draws(seed);
   for (size_t i = 0; i < n; ++i) {
     const PlantRecord& p = plants[i];
     const size_t number = i + 1;
-    const size_t at = 21 + 6 * i;
+    const size_t at = first_row + 6 * i;
     const int64_t rotation = draws.in_range(0, 360);
     const int64_t scale = draws.in_range(80, 120);
     const float u = static_cast<float>(p.x / static_cast<double>(width));
     const float v = static_cast<float>(1.0 - p.y / static_cast<double>(height));
-    check(lines[at] == row_start(number, 0) + std::to_string(p.type_id) + " ;", "row id");
-    check(lines[at + 1] == row_start(number, 1) + "<" + std::to_string(p.x) + ", 0, " +
+    check(lines[at] == row_start(version, number, 0) + std::to_string(p.type_id) + " ;", "row id");
+    check(lines[at + 1] == row_start(version, number, 1) + "<" + std::to_string(p.x) + ", 0, " +
                                std::to_string(int64_t{height} - p.y) + "> ;",
           "row position");
     check(lines[at + 2] ==
-              row_start(number, 2) + printed("%.2f", static_cast<double>(rotation)) + " ;",
+              row_start(version, number, 2) + printed("%.2f", static_cast<double>(rotation)) + " ;",
           "row rotation");
     check(lines[at + 3] ==
-              row_start(number, 3) +
+              row_start(version, number, 3) +
                   printed("%.4f", static_cast<double>(static_cast<float>(scale) / 100.0f)) + " ;",
           "row scale");
-    check(lines[at + 4] == row_start(number, 4) + "<" + printed("%.6f", u) + ", 0, " +
+    check(lines[at + 4] == row_start(version, number, 4) + "<" + printed("%.6f", u) + ", 0, " +
                                printed("%.6f", v) + "> ;",
           "row normalized position");
     check(lines[at + 5].empty(), "blank line after a row");
   }
   check(rng.next() == draws.next(), "two draws per plant and no more");
-  const size_t after_rows = 21 + 6 * n;
-  check(lines[after_rows].find("#declare array_plants [") == std::string_view::npos,
+  const size_t after_rows = first_row + 6 * n;
+  check(lines[after_rows].find(row_start(version, n + 1, 0)) == std::string_view::npos,
         "no rows beyond the plant count");
   check(lines.back().empty(), "an empty last line");
 

@@ -142,6 +142,8 @@ int main(int argc, char** argv) {
       words({"--", "-odd.png", "-c", "10=1"}),
       words({"a.png", "b.png"}),
       words({"m.png", "--seed", "18446744073709551616"}),
+      words({"m.png", "-c", "1=1", "--pov-version", "3.7"}),
+      words({"m.png", "-c", "1=1", "--pov-version=3.8"}),
   };
   n = 0;
   for (const std::string& line : lines)
