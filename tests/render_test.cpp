@@ -137,7 +137,8 @@ Render render(const fs::path& folder, const std::string& scene, const std::strin
                         shell_quote("+I" + scene) + " " + shell_quote("+O" + picture_name) + " +W" +
                         std::to_string(kWidth) + " +H" + std::to_string(kHeight) + " -A -D";
   if (const fs::path include = include_folder(); !include.empty()) {
-    command += " " + shell_quote("+L" + include.string());
+    command += ' ';
+    command += shell_quote("+L" + include.string());
   }
   command += " >/dev/null 2>povray.log";
   Render result;
