@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -21,6 +22,7 @@
 #include <utility>
 
 #include "count_field.h"
+#include "dialog_position.h"
 #include "export/export_paths.h"
 #include "export/export_writer.h"
 #include "map_file_list.h"
@@ -66,6 +68,26 @@ QLabel* newTextLabel(const QString& text, const QRect& geometry, QWidget* parent
   label->setGeometry(geometry);
   return label;
 }
+
+// Shows how far long work has come. It has no close button and cannot be cancelled: the
+// work always runs to its end.
+class ProgressDialog : public QProgressDialog {
+ public:
+  ProgressDialog(const QString& label, QWidget* parent)
+      : QProgressDialog(label, QString(), 0, 0, parent,
+                        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setCancelButton(nullptr);
+    setAutoClose(false);
+    setAutoReset(false);
+  }
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QProgressDialog::showEvent(event);
+    centreOnVisibleParent(this);
+  }
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
 
 QString fromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
@@ -355,11 +377,7 @@ bool MainWindow::runLongWork(const QString& label,
 
   // Shown only when the work takes longer than about a second. It is not modal: input to
   // the window is held back by the event loop below instead, and there is nothing to cancel.
-  QProgressDialog dialog(label, QString(), 0, 0, this,
-                         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-  dialog.setCancelButton(nullptr);
-  dialog.setAutoClose(false);
-  dialog.setAutoReset(false);
+  ProgressDialog dialog(label, this);
   dialog.setMinimumDuration(1000);
   dialog.setValue(0);
 
