@@ -189,7 +189,7 @@ TEST(CliProgram, ReportsFailuresWithExitCodes) {
       {{(folder.path() / "upper.PNG").string(), "-c", "2=1"}, 1, "must end in \".png\""},
       {{m, "-c", "2=1", "--max-pixels", "1000"}, 1, "1000"},
       {{m, "-c", "2=1", "--output", (folder.path() / "no/such/dir/x.inc").string()}, 1,
-       "no/such/dir"},
+       "no/such/dir/x.inc: No such file or directory"},
       {{m, "-c", "2=x"}, 2, "not a whole number"},
       {{m, "--bogus"}, 2, "unknown option"},
       {{}, 2, "no map given"},
