@@ -121,7 +121,9 @@ Options:
       --pov-version V    write the include file for POV-Ray V: 3.8 (the default) or 3.7,
                          which lacks the mixed arrays of the 3.8 form and gets one array
                          per plant value instead
-      --max-pixels N     refuse maps of more than N pixels (default 1073741824)
+      --max-pixels N     refuse maps of more than N pixels (default 1073741824); raise it
+                         for bigger maps. Maps over 1000000 pixels wide or high are refused
+                         whatever N. --marked-map holds the map whole, 4 bytes a pixel
   -q, --quiet            print nothing but errors
   -h, --help             show this help
 

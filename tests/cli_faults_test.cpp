@@ -250,6 +250,31 @@ TEST(CliWriteFaults, MapFolderVanishesWhileTheMapIsRead) {
   EXPECT_FALSE(fs::exists(folder)) << "the folder came back";
 }
 
+// ---- Limits ----
+
+TEST(CliLimits, MaxPixelsHoldsWhetherTheMapIsStreamedOrDecodedWhole) {
+  ScratchFolder scratch;
+  MapFolder maps(scratch.path());
+  const fs::path marked = scratch.path() / "marked.png";
+  for (bool whole : {false, true}) {
+    for (const char* limit : {"1199", "1200"}) {
+      SCOPED_TRACE(std::string(whole ? "--marked-map" : "streamed") + ", --max-pixels " + limit);
+      std::vector<std::string> args = {maps.map.string(), "-c", "7=5", "-q", "--max-pixels", limit};
+      if (whole) args.insert(args.end(), {"--marked-map", marked.string()});
+      write_file(maps.export_path, kEarlier);
+      const ProgramRun result = run(args);
+      if (std::string(limit) == "1200") {
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        continue;
+      }
+      EXPECT_EQ(result.exit_code, 1);
+      EXPECT_EQ(result.err, "plantscatter-cli: " + maps.map.string() +
+                                " is 40 x 30 pixels, more than the limit of 1199 pixels\n");
+      EXPECT_TRUE(read_file(maps.export_path) == kEarlier) << "the earlier export changed";
+    }
+  }
+}
+
 // ---- Awkward paths ----
 
 // The text of the scene string on the line that declares `plant_map`, with POV-Ray's
