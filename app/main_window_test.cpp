@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -232,6 +234,8 @@ class MainWindowTest : public QObject {
 
   void quitEndsProgram_data();
   void quitEndsProgram();
+
+  void messageBoxHasOneOkButtonAndNoIcon();
 
  private:
   QTemporaryDir dir_;
@@ -979,6 +983,39 @@ void MainWindowTest::quitEndsProgram() {
   QVERIFY(!window->isVisible());
   QVERIFY(s.messages.shown.empty());
   QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+void MainWindowTest::messageBoxHasOneOkButtonAndNoIcon() {
+  Session s;
+  QVERIFY(s.ready());
+  QString title = QStringLiteral("unset");
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::Critical;
+  QList<QAbstractButton*> buttons;
+  QMessageBox::StandardButton okButton = QMessageBox::NoButton;
+  QPoint centre;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    buttons = box->buttons();
+    if (!buttons.isEmpty()) okButton = box->standardButton(buttons.first());
+    centre = box->frameGeometry().center();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  DialogMessageBoxes boxes;
+  boxes.showMessage(s.window.get(), QString(), QStringLiteral("no plants to process"));
+  QCOMPARE(title, QString());
+  QCOMPARE(text, QStringLiteral("no plants to process"));
+  QCOMPARE(icon, QMessageBox::NoIcon);
+  QCOMPARE(buttons.size(), 1);
+  QCOMPARE(okButton, QMessageBox::Ok);
+  // The window is taller than the screen: the box sits in the middle of what can be seen.
+  const QRect seen = s.window->frameGeometry() & s.window->screen()->availableGeometry();
+  QVERIFY2((centre - seen.center()).manhattanLength() <= 2,
+           qPrintable(QStringLiteral("box centre %1,%2").arg(centre.x()).arg(centre.y())));
 }
 
 QTEST_MAIN(MainWindowTest)
