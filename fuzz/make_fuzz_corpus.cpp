@@ -97,6 +97,18 @@ int main(int argc, char** argv) {
   for (const fx::NamedPicture& named : fx::every_kind()) {
     ok = ok && write(png / (named.name + ".png"), fx::write_png(named.picture));
   }
+  // Interlaced pictures so small that some of their passes are empty.
+  const uint32_t tiny_sizes[][2] = {{1, 1}, {2, 3}, {3, 1}, {1, 6}, {5, 2}};
+  for (const auto& size : tiny_sizes) {
+    const std::string name =
+        "tiny_interlaced_" + std::to_string(size[0]) + "x" + std::to_string(size[1]);
+    ok = ok && write(png / (name + ".png"),
+                     fx::write_png(fx::random_picture(ColourType::kRgb, 8, size[0], size[1], true,
+                                                      false, size[0] * 7 + size[1])));
+    ok = ok && write(png / (name + "_palette.png"),
+                     fx::write_png(fx::random_picture(ColourType::kPalette, 2, size[0], size[1],
+                                                      true, true, size[0] * 5 + size[1])));
+  }
   std::vector<uint8_t> huge = fx::write_png(fx::every_kind().front().picture);
   fx::set_header_size(huge, 100000, 100000);
   ok = ok && write(png / "forged_header.png", huge);

@@ -1,10 +1,13 @@
 // Decodes arbitrary bytes as a PNG, whole and streamed, under small limits. Neither may
 // crash, leak, overrun or allocate beyond the limits, and the two must agree: both fail
 // with the same message, or both succeed with the same pixels, each pixel streamed once.
+// Where libpng's own simplified reader also takes the picture and has no colour
+// management to apply, it must give the same pixels too.
 //
 // The mutator keeps most inputs well-formed enough to get past the chunk checksums, and
 // now and then rewrites the image data itself (inflate, mutate, deflate), so that the
 // fuzzer reaches the row conversion and palette code instead of stopping at a CRC error.
+#include <png.h>
 #include <zlib.h>
 
 #include <cstddef>
@@ -164,6 +167,35 @@ size_t mutate_image_data(uint8_t* data, size_t size, size_t max_size) {
   return out.size();
 }
 
+// True when the file has a chunk of this type before IEND.
+bool has_chunk(const uint8_t* data, size_t size, const char* type) {
+  for (const Chunk& c : chunks_of(data, size)) {
+    if (std::memcmp(data + c.at + 4, type, 4) == 0) return true;
+  }
+  return false;
+}
+
+// The picture as libpng's simplified reader decodes it to 8-bit RGBA, when that involves
+// no gamma or colour conversion: 8 bits a sample or fewer, and no chunk that describes
+// colour. Empty when that reader refuses the picture or would convert it.
+std::vector<uint8_t> reference_rgba(const uint8_t* data, size_t size, const Image& ours) {
+  if (size < 33 || data[24] > 8) return {};  // IHDR's bit depth
+  for (const char* chunk : {"gAMA", "cHRM", "iCCP", "sRGB", "sBIT"}) {
+    if (has_chunk(data, size, chunk)) return {};
+  }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, data, size)) return {};
+  image.format = PNG_FORMAT_RGBA;
+  std::vector<uint8_t> rgba;
+  if (image.width == ours.width && image.height == ours.height) {
+    rgba.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) rgba.clear();
+  }
+  png_image_free(&image);
+  return rgba;
+}
+
 }  // namespace
 
 extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size,
@@ -222,6 +254,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(sink.image.width == whole.width && sink.image.height == whole.height, "same size");
   for (uint8_t arrivals : sink.arrivals) check(arrivals == 1, "every pixel streamed once");
   check(sink.image.rgba == whole.rgba, "same pixels whole and streamed");
+  const std::vector<uint8_t> reference = reference_rgba(data, size, whole);
+  check(reference.empty() || reference == whole.rgba, "same pixels as libpng's simplified reader");
   check(last_done == last_total && reports > 0, "progress ends at the total");
   return 0;
 }
