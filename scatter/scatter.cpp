@@ -31,6 +31,24 @@ inline uint32_t colour_bits(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
 }
 
+// Calls visit(type_id, first, end) for each stretch [first, end) of the run's pixels that
+// share one key colour. Maps are painted in areas of one colour, so matching a stretch once
+// instead of each pixel is most of the speed of a pass.
+template <int kChannels, typename Visit>
+inline void for_each_key_stretch(const PixelRun& run, Visit&& visit) {
+  const uint8_t* pixels = run.pixels;
+  uint32_t i = 0;
+  while (i < run.count) {
+    const uint32_t colour = colour_bits(pixels + size_t{i} * kChannels);
+    uint32_t end = i + 1;
+    while (end < run.count && colour_bits(pixels + size_t{end} * kChannels) == colour) ++end;
+    const int id = match_plant_type(static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8),
+                                    static_cast<uint8_t>(colour >> 16));
+    if (id != 0) visit(id, i, end);
+    i = end;
+  }
+}
+
 // How many candidates a type may hold before the surplus is dropped: twice what it needs
 // (at least a few thousand), so each shrink pays for itself.
 inline size_t keep_capacity(uint64_t wanted) {
@@ -102,36 +120,23 @@ void PlantSampler::sample_run(const PixelRun& run) {
     sampled[static_cast<size_t>(id)] = wanted > 0 && wanted <= pixel_count;
   }
 
-  // Maps are painted in areas of one colour, so the run is taken apart into stretches of
-  // one colour: each is matched and counted once, and only the pixels of a sampled type
-  // get keys.
-  const uint8_t* pixels = run.pixels;
+  // Only the pixels of a sampled type get keys.
   const uint64_t first_index = uint64_t{run.y} * width_ + run.x0;
   const uint64_t counter_step = kGolden * run.x_step;
-  uint32_t i = 0;
-  while (i < run.count) {
-    const uint32_t colour = colour_bits(pixels + size_t{i} * kChannels);
-    uint32_t end = i + 1;
-    while (end < run.count && colour_bits(pixels + size_t{end} * kChannels) == colour) ++end;
-    const int id = match_plant_type(static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8),
-                                    static_cast<uint8_t>(colour >> 16));
-    if (id != 0) {
-      TypeState& type = types_[static_cast<size_t>(id - 1)];
-      type.seen += end - i;
-      if (sampled[static_cast<size_t>(id)]) {
-        uint64_t counter = stream_counter(type.stream, first_index + uint64_t{i} * run.x_step);
-        for (uint32_t k = i; k < end; ++k, counter += counter_step) {
-          const uint64_t key = mix(counter);
-          if (key > type.limit.key) continue;
-          const Candidate candidate{key, first_index + uint64_t{k} * run.x_step};
-          if (!(candidate < type.limit)) continue;
-          type.kept.push_back(candidate);
-          if (type.kept.size() >= type.capacity) shrink(type);
-        }
-      }
+  for_each_key_stretch<kChannels>(run, [&](int id, uint32_t first, uint32_t end) {
+    TypeState& type = types_[static_cast<size_t>(id - 1)];
+    type.seen += end - first;
+    if (!sampled[static_cast<size_t>(id)]) return;
+    uint64_t counter = stream_counter(type.stream, first_index + uint64_t{first} * run.x_step);
+    for (uint32_t k = first; k < end; ++k, counter += counter_step) {
+      const uint64_t key = mix(counter);
+      if (key > type.limit.key) continue;
+      const Candidate candidate{key, first_index + uint64_t{k} * run.x_step};
+      if (!(candidate < type.limit)) continue;
+      type.kept.push_back(candidate);
+      if (type.kept.size() >= type.capacity) shrink(type);
     }
-    i = end;
-  }
+  });
 }
 
 void PlantSampler::pixels(const PixelRun& run) {
@@ -189,17 +194,13 @@ bool PlantSampler::complete() const {
 
 void PlantSampler::count_pixels(const PixelRun& run,
                                 std::array<uint64_t, kPlantTypeCount>* counts) {
-  const int channels = run.channels;
-  const uint8_t* pixels = run.pixels;
-  uint32_t i = 0;
-  while (i < run.count) {
-    const uint32_t colour = colour_bits(pixels + size_t{i} * channels);
-    uint32_t end = i + 1;
-    while (end < run.count && colour_bits(pixels + size_t{end} * channels) == colour) ++end;
-    const int id = match_plant_type(static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8),
-                                    static_cast<uint8_t>(colour >> 16));
-    if (id != 0) (*counts)[static_cast<size_t>(id - 1)] += end - i;
-    i = end;
+  const auto add = [counts](int id, uint32_t first, uint32_t end) {
+    (*counts)[static_cast<size_t>(id - 1)] += end - first;
+  };
+  if (run.channels == 4) {
+    for_each_key_stretch<4>(run, add);
+  } else {
+    for_each_key_stretch<3>(run, add);
   }
 }
 
