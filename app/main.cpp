@@ -9,6 +9,8 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("plantscatter"));
+  // Lets desktops match the window to its menu entry, plantscatter.desktop.
+  QGuiApplication::setDesktopFileName(QStringLiteral("plantscatter"));
 
   // One source per process: the scatter and the export draw from the same sequence.
   plantscatter::Random random = plantscatter::Random::from_entropy();
