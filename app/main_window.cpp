@@ -314,7 +314,7 @@ void MainWindow::process() {
   std::string error;
   const std::string mapPath = mapPath_.toStdString();
   if (!plantscatter::check_counts(counts_, &error) ||
-      !plantscatter::check_map_path(mapPath, &error)) {
+      !plantscatter::check_local_map_path(mapPath, &error)) {
     showMessage(QString(), fromUtf8(error));
     return;
   }

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -231,6 +232,10 @@ class MainWindowTest : public QObject {
   void processWritesExportBesideMap();
   void processOnlyOnce();
   void failedWriteIsReportedAndTriedAgain();
+  void writeFaultsLeaveTheWindowWorking_data();
+  void writeFaultsLeaveTheWindowWorking();
+  void awkwardMapPaths_data();
+  void awkwardMapPaths();
 
   void quitEndsProgram_data();
   void quitEndsProgram();
@@ -933,6 +938,166 @@ void MainWindowTest::failedWriteIsReportedAndTriedAgain() {
   QVERIFY(QFile::remove(exportPath));
   s.press(20);
   QVERIFY(!QFile::exists(exportPath));
+}
+
+// Runs `mount` with the arguments; false when this system does not let the test mount.
+static bool mount(const QStringList& arguments) {
+  QProcess process;
+  process.start(QStringLiteral("mount"), arguments);
+  return process.waitForFinished(kWaitMs) && process.exitStatus() == QProcess::NormalExit &&
+         process.exitCode() == 0;
+}
+
+// Unmounts whatever the test mounted at `path` when it goes.
+struct MountGuard {
+  QString path;
+  ~MountGuard() {
+    if (!path.isEmpty()) QProcess::execute(QStringLiteral("umount"), {path});
+  }
+};
+
+void MainWindowTest::writeFaultsLeaveTheWindowWorking_data() {
+  QTest::addColumn<QString>("fault");
+  QTest::addColumn<QString>("reason");
+  QTest::newRow("read-only export") << "read-only export" << "the file is read-only";
+  QTest::newRow("folder gone") << "folder gone" << "No such file or directory";
+  QTest::newRow("disk full") << "disk full" << "No space left on device";
+  QTest::newRow("read-only folder") << "read-only folder" << "Read-only file system";
+}
+
+// Each fault gets its message box with the path and the reason; the earlier export stays as it
+// was, no temporary file is left, and once the fault is gone the next press writes the file.
+void MainWindowTest::writeFaultsLeaveTheWindowWorking() {
+  QFETCH(QString, fault);
+  QFETCH(QString, reason);
+
+  QTemporaryDir temp;
+  const QString folder = QDir(temp.path()).canonicalPath() + "/maps";
+  QVERIFY(QDir().mkpath(folder));
+  MountGuard mounted;
+  if (fault == "disk full") {
+    // Room for the map and a small earlier export, not for 1,000 plants (about 250 KB).
+    if (!mount({"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder})) {
+      QSKIP("mounting a small tmpfs is not allowed here, so a full disk cannot be made");
+    }
+    mounted.path = folder;
+  }
+  const QString exportPath = folder + "/forest_export.inc";
+  QVERIFY(writePng(filledImage(40, 30, {0, 0, 255}), folder + "/forest.png"));
+  QVERIFY(writeBytes(exportPath, "earlier export\r\n"));
+  if (fault == "read-only export") {
+    QVERIFY(QFile::setPermissions(exportPath, QFile::ReadOwner | QFile::ReadGroup |
+                                                  QFile::ReadOther));
+  }
+  if (fault == "read-only folder") {
+    // A read-only mount stops root too, where permission bits would not.
+    if (!mount({"--bind", folder, folder})) QSKIP("bind mounts are not allowed here");
+    mounted.path = folder;
+    if (!mount({"-o", "remount,ro,bind", folder})) QSKIP("read-only remounts are not allowed here");
+  }
+
+  Session s;
+  QVERIFY(s.ready());
+  QVERIFY(openFolder(s.list(), folder));
+  QVERIFY(activate(s.list(), QStringLiteral("forest.png"), Activation::Enter));
+  QVERIFY(s.window->map() != nullptr);
+  s.field(2)->setText(QStringLiteral("1000"));
+  if (fault == "folder gone") QVERIFY(QDir(folder).removeRecursively());
+
+  s.press(20);
+  QCOMPARE(s.messages.texts(),
+           (QStringList{exportPath, "cannot write " + exportPath + ": " + reason}));
+  QVERIFY(s.window->isProcessed());
+  const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+  if (fault == "folder gone") {
+    QVERIFY(!QFileInfo::exists(folder));
+  } else {
+    QCOMPARE(left, (QStringList{"forest.png", "forest_export.inc"}));
+    QCOMPARE(readLines(exportPath), (QStringList{"earlier export", ""}));
+  }
+
+  // The window goes on: counts still add up, and with the fault gone the plants are written.
+  s.field(3)->setText(QStringLiteral("5"));
+  QCOMPARE(s.labelText(17), QStringLiteral("plant count: 1005"));
+  if (fault == "read-only export") {
+    QVERIFY(QFile::setPermissions(exportPath, QFile::ReadOwner | QFile::WriteOwner));
+  } else if (fault == "folder gone") {
+    QVERIFY(QDir().mkpath(folder));
+  } else {
+    QProcess::execute(QStringLiteral("umount"), {folder});
+    mounted.path.clear();
+  }
+  s.messages.shown.clear();
+  s.press(20);
+  QCOMPARE(s.messages.texts(), QStringList{exportPath});
+  const QStringList lines = readLines(exportPath);
+  QVERIFY(lines.size() > 21);
+  QCOMPARE(lines[11], QStringLiteral("#declare plant_count = 1000 ;"));
+}
+
+void MainWindowTest::awkwardMapPaths_data() {
+  QTest::addColumn<QString>("folderName");
+  QTest::addColumn<QString>("fileName");
+  QTest::addColumn<QString>("exportName");  // empty: refused with `refusal`
+  QTest::addColumn<QString>("refusal");
+
+  QTest::newRow("non-ASCII") << QString::fromUtf8("w\xc3\xa4lder \xe6\x97\xa5") << "karte.png"
+                             << "karte_export.inc" << QString();
+  QTest::newRow("spaces") << "my maps" << "forest map.png" << "forest map_export.inc"
+                          << QString();
+  QTest::newRow("double quote") << "maps" << "say \"hi\".png" << "say \"hi\"_export.inc"
+                                << QString();
+  QTest::newRow("four characters") << "maps" << ".png" << "_export.inc" << QString();
+  QTest::newRow("line break") << "maps" << "a\nb.png" << QString()
+                              << "the map path holds a control character (byte 10)";
+  QTest::newRow("backslash") << "maps" << "a\\b.png" << QString()
+                             << "the map's path holds a backslash";
+}
+
+// Each name either gives a file whose map string reads back as the map's path, or a message
+// box; the window works on either way.
+void MainWindowTest::awkwardMapPaths() {
+  QFETCH(QString, folderName);
+  QFETCH(QString, fileName);
+  QFETCH(QString, exportName);
+  QFETCH(QString, refusal);
+
+  QTemporaryDir temp;
+  const QString folder = QDir(temp.path()).canonicalPath() + "/" + folderName;
+  QVERIFY(QDir().mkpath(folder));
+  const QString mapPath = folder + "/" + fileName;
+  QVERIFY(writePng(filledImage(4, 3, {0, 0, 255}), mapPath));
+
+  Session s;
+  QVERIFY(s.ready());
+  QVERIFY(openFolder(s.list(), folder));
+  QVERIFY(activate(s.list(), fileName, Activation::DoubleClick));
+  QCOMPARE(s.window->mapPath(), mapPath);
+  s.field(2)->setText(QStringLiteral("2"));
+  s.press(20);
+
+  if (exportName.isEmpty()) {
+    QCOMPARE(s.messages.texts().size(), 1);
+    QVERIFY2(s.messages.texts()[0].contains(refusal), qPrintable(s.messages.texts()[0]));
+    QVERIFY(!s.window->isProcessed());
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{fileName});
+    // Still working: another map loads and is processed.
+    QVERIFY(writePng(filledImage(4, 3, {0, 0, 255}), folder + "/plain.png"));
+    QVERIFY(openFolder(s.list(), folder));
+    QVERIFY(activate(s.list(), QStringLiteral("plain.png"), Activation::Enter));
+    s.messages.shown.clear();
+    s.press(20);
+    QCOMPARE(s.messages.texts(), QStringList{folder + "/plain_export.inc"});
+    return;
+  }
+  const QString exportPath = folder + "/" + exportName;
+  QCOMPARE(s.messages.texts(), QStringList{exportPath});
+  const QStringList lines = readLines(exportPath);
+  QVERIFY(lines.size() > 21);
+  QString quoted = mapPath;
+  quoted.replace(QStringLiteral("\""), QStringLiteral("\\\""));
+  QCOMPARE(lines[10], "#declare plant_map = \"" + quoted + "\"");
+  QCOMPARE(lines[1], "// plant image: " + mapPath + "    4 x 3");
 }
 
 void MainWindowTest::quitEndsProgram_data() {

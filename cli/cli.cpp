@@ -273,17 +273,7 @@ int run_cli(std::span<const std::string_view> args, std::ostream& out, std::ostr
       std::filesystem::absolute(path_from_utf8(options.map), ec).lexically_normal();
   if (ec) return fail("cannot resolve " + options.map + ": " + ec.message());
   const std::string full_path = utf8_from_path(map_path);
-  if (!check_map_path(full_path, &error)) return fail(error);
-#ifndef _WIN32
-  // The export takes "\" for a folder separator as well as "/" (a path typed on Windows
-  // names the same folder wherever the file is written), so here, where a backslash is an
-  // ordinary character, the file would declare a map in a folder that does not exist.
-  if (full_path.find('\\') != std::string::npos) {
-    return fail(full_path +
-                ": the map's path holds a backslash, which the export would read as a folder "
-                "separator: rename the map or its folder");
-  }
-#endif
+  if (!check_local_map_path(full_path, &error)) return fail(error);
   // The include file names the map by its base name and ".png"; any other ending would
   // make it name a file that does not exist.
   if (!ends_with(full_path, ".png")) {

@@ -705,6 +705,19 @@ bool write_export(const ExportInput& input, Random& rng, ExportSink& sink, std::
   return sink.write(viewer_scene(input.pov_version), error) && sink.write("\r\n", error);
 }
 
+bool check_local_map_path(std::string_view map_path, std::string* error) {
+  if (!check_map_path(map_path, error)) return false;
+#ifndef _WIN32
+  if (map_path.find('\\') != std::string_view::npos) {
+    *error = std::string(map_path) +
+             ": the map's path holds a backslash, which the export would read as a folder "
+             "separator: rename the map or its folder";
+    return false;
+  }
+#endif
+  return true;
+}
+
 bool write_export_file(const ExportInput& input, Random& rng, const std::filesystem::path& path,
                        std::string* error) {
   if (!check_map_path(input.map_path, error)) return false;

@@ -39,6 +39,12 @@ class ExportSink {
 // and let a file name add scene code) and text that is not valid UTF-8.
 bool check_map_path(std::string_view map_path, std::string* error);
 
+// For the path of a map on this system's disks: what check_map_path() refuses and, outside
+// Windows, a backslash. The export reads "\" as a folder separator (a path written on
+// Windows names the same folder wherever the file is made), so where a backslash is an
+// ordinary character of a name the file would declare a map in a folder that does not exist.
+bool check_local_map_path(std::string_view map_path, std::string* error);
+
 // Writes the whole file to `sink`. Draws each plant's rotation, then its scale, from `rng`
 // in plant order. Refuses, before writing or drawing anything, a map path that
 // check_map_path() refuses and a plant whose type id is not 1 to 10 or whose pixel lies

@@ -286,6 +286,29 @@ TEST(WriteExport, NamesTheMapInTheCommentAndTheSceneString) {
   }
 }
 
+TEST(CheckLocalMapPath, RefusesABackslashWhereItIsNoSeparator) {
+#ifdef _WIN32
+  constexpr bool kBackslashIsSeparator = true;
+#else
+  constexpr bool kBackslashIsSeparator = false;
+#endif
+  const struct {
+    std::string path;
+    bool accepted;
+  } cases[] = {
+      {"/maps/forest.png", true},
+      {"/maps/say \"hi\".png", true},
+      {"/maps/a\\b.png", kBackslashIsSeparator},
+      {"C:\\maps\\forest.png", kBackslashIsSeparator},
+      {"/maps/a\nb.png", false},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(check_local_map_path(c.path, &error), c.accepted) << c.path;
+    EXPECT_EQ(error.empty(), c.accepted) << c.path;
+  }
+}
+
 TEST(CheckMapPath, RefusesControlCharactersAndBrokenUtf8) {
   const struct {
     std::string path;

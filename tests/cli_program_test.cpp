@@ -50,7 +50,10 @@ std::string shell_quote(const std::string& word) {
 ProgramRun run_cli(const std::vector<std::string>& args, const fs::path& scratch) {
   std::string command = "cd " + shell_quote(scratch.string()) + " && " +
                         shell_quote(PLANTSCATTER_CLI_PATH);
-  for (const std::string& arg : args) command += " " + shell_quote(arg);
+  for (const std::string& arg : args) {
+    command += ' ';
+    command += shell_quote(arg);
+  }
   const fs::path out = scratch / "stdout.txt", err = scratch / "stderr.txt";
   command += " >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string());
   const int status = std::system(command.c_str());
