@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "plants/c_file.h"
 #include "plants/utf8_path.h"
 
 // libpng reports errors by longjmp. Every function below that calls setjmp keeps only
@@ -632,19 +633,6 @@ std::string describe_failure(const DecodeState& s, const std::string& subject) {
 
 const char kMemorySubject[] = "the picture data";
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr open_for_reading(const std::filesystem::path& path) {
-#ifdef _WIN32
-  return FilePtr(_wfopen(path.c_str(), L"rb"));
-#else
-  return FilePtr(std::fopen(path.c_str(), "rb"));
-#endif
-}
-
 // The file's size, when it is a regular file whose size the system reports.
 bool regular_file_size(std::FILE* file, uint64_t* size) {
 #ifdef _WIN32
@@ -699,7 +687,7 @@ bool decode_file(const std::filesystem::path& path, Target& target, std::string*
                  const DecodeOptions& options) {
   const std::string subject = utf8_from_path(path);
   errno = 0;
-  FilePtr file = open_for_reading(path);
+  CFile file = open_c_file(path, "rb");
   if (!file) {
     const int cause = errno != 0 ? errno : ENOENT;
     *error = "cannot open " + subject + ": " + std::generic_category().message(cause);

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "plants/c_file.h"
 #include "plants/utf8_path.h"
 
 // libpng reports errors by longjmp. The function that calls setjmp keeps only trivially
@@ -145,19 +146,6 @@ bool encode(const Image& image, EncodeState& s, std::string* detail) {
   return false;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr open_for_writing(const std::filesystem::path& path) {
-#ifdef _WIN32
-  return FilePtr(_wfopen(path.c_str(), L"wb"));
-#else
-  return FilePtr(std::fopen(path.c_str(), "wb"));
-#endif
-}
-
 }  // namespace
 
 bool encode_png_file(const Image& image, const std::filesystem::path& path, std::string* error) {
@@ -168,7 +156,7 @@ bool encode_png_file(const Image& image, const std::filesystem::path& path, std:
     return false;
   }
   errno = 0;
-  FilePtr file = open_for_writing(path);
+  CFile file = open_c_file(path, "wb");
   if (!file) {
     const int cause = errno != 0 ? errno : EACCES;
     *error = "cannot create " + name + ": " + std::generic_category().message(cause);

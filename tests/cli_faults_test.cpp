@@ -32,6 +32,7 @@
 #include "plants/plant_types.h"
 #include "plants/png_encode.h"
 #include "plants/png_fixtures.h"
+#include "tests/program_test_util.h"
 
 extern char** environ;
 
@@ -40,20 +41,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixtures::ScratchFolder;
+using testing::on_path;
+using testing::povray_include_folder;
+using testing::read_file;
+using testing::write_file;
 
 const std::string kEarlier = "// an earlier export\r\n";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
 
 std::vector<std::string> entries(const fs::path& folder) {
   std::vector<std::string> names;
@@ -62,10 +55,6 @@ std::vector<std::string> entries(const fs::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-bool on_path(const char* program) {
-  return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 // A 40 x 30 map: 400 pixels of type 2 above 800 of type 7.
@@ -297,14 +286,6 @@ std::string declared_map(const std::string& text) {
     value += text[i];
   }
   return value;
-}
-
-// Where povray-includes keeps crystal.ttf, which the viewer scene writes its captions in.
-fs::path povray_include_folder() {
-  for (const char* folder : {"/usr/share/povray-3.7/include", "/usr/share/povray/include"}) {
-    if (fs::exists(fs::path(folder) / "crystal.ttf")) return folder;
-  }
-  return {};
 }
 
 // Renders the export at 16 x 8 from a plain name, so that only its content can fail: the

@@ -13,6 +13,7 @@
 #include "plants/png_decode.h"
 #include "plants/png_encode.h"
 #include "plants/png_fixtures.h"
+#include "tests/program_test_util.h"
 #include "scatter/scatter.h"
 
 namespace plantscatter {
@@ -20,31 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixtures::ScratchFolder;
+using testing::read_file;
+using testing::shell_quote;
 
 struct ProgramRun {
   int exit_code = -1;
   std::string out;
   std::string err;
 };
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-std::string shell_quote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
 
 // Runs the program with `scratch` as its working folder; its output is caught there.
 ProgramRun run_cli(const std::vector<std::string>& args, const fs::path& scratch) {

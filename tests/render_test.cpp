@@ -23,6 +23,7 @@
 #include "plants/plant_types.h"
 #include "plants/png_decode.h"
 #include "plants/png_fixtures.h"
+#include "tests/program_test_util.h"
 #include "scatter/random.h"
 #include "scatter/scatter.h"
 #include "tests/render_probe.h"
@@ -32,6 +33,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixtures::ScratchFolder;
+using testing::povray_include_folder;
+using testing::read_file;
+using testing::run_shell;
+using testing::shell_quote;
+using testing::write_file;
 
 constexpr uint64_t kSeed = 2024;
 constexpr int64_t kPlantsPerType = 40;
@@ -48,48 +54,6 @@ constexpr const char* kExpectedWarnings[] = {
     "assumed_gamma not",
     "This scene did not contain a #version directive",
 };
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-std::string shell_quote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-int run_shell(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool have_povray() {
-  return run_shell("command -v povray >/dev/null 2>&1") == 0;
-}
-
-// The folder of POV-Ray's standard include files, where povray-includes puts crystal.ttf.
-fs::path include_folder() {
-  for (const char* folder : {"/usr/share/povray-3.7/include", "/usr/share/povray/include",
-                             "/usr/local/share/povray-3.7/include"}) {
-    if (fs::exists(fs::path(folder) / "crystal.ttf")) return folder;
-  }
-  return {};
-}
 
 struct Render {
   int exit_code = -1;
@@ -136,7 +100,7 @@ Render render(const fs::path& folder, const std::string& scene, const std::strin
   std::string command = "cd " + shell_quote(folder.string()) + " && povray " +
                         shell_quote("+I" + scene) + " " + shell_quote("+O" + picture_name) + " +W" +
                         std::to_string(kWidth) + " +H" + std::to_string(kHeight) + " -A -D";
-  if (const fs::path include = include_folder(); !include.empty()) {
+  if (const fs::path include = povray_include_folder(); !include.empty()) {
     command += ' ';
     command += shell_quote("+L" + include.string());
   }
@@ -185,7 +149,7 @@ void make_export(Export* out) {
 }
 
 bool povray_missing() {
-  if (have_povray()) return false;
+  if (testing::on_path("povray")) return false;
   if (std::getenv("CI") != nullptr) {
     ADD_FAILURE() << "povray is not installed; ./run installs Debian's povray and povray-includes";
   }
