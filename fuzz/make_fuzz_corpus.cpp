@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plants/big_endian.h"
 #include "plants/png_fixtures.h"
 
 namespace {
@@ -32,13 +33,6 @@ bool write(const fs::path& file, const std::vector<uint8_t>& bytes) {
   return write(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-void put_be32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-  out[at] = static_cast<uint8_t>(v >> 24);
-  out[at + 1] = static_cast<uint8_t>(v >> 16);
-  out[at + 2] = static_cast<uint8_t>(v >> 8);
-  out[at + 3] = static_cast<uint8_t>(v);
-}
-
 // A 4 x 4 RGB picture whose image data inflates to far more than its rows need.
 std::vector<uint8_t> excess_data_png() {
   namespace fx = plantscatter::fixtures;
@@ -51,7 +45,7 @@ std::vector<uint8_t> excess_data_png() {
   const size_t idat = fx::find_chunk(png, "IDAT");
   const size_t end = idat + 12 + fx::chunk_length(png, idat);
   std::vector<uint8_t> out(png.begin(), png.begin() + static_cast<ptrdiff_t>(idat) + 8);
-  put_be32(out, idat, static_cast<uint32_t>(packed_size));
+  plantscatter::write_be32(out.data() + idat, static_cast<uint32_t>(packed_size));
   out.insert(out.end(), packed.begin(), packed.begin() + static_cast<ptrdiff_t>(packed_size));
   out.resize(out.size() + 4);
   out.insert(out.end(), png.begin() + static_cast<ptrdiff_t>(end), png.end());

@@ -19,11 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "plants/big_endian.h"
 #include "plants/png_decode.h"
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
 
 namespace {
+
+using plantscatter::read_be32;
+using plantscatter::write_be32;
 
 using plantscatter::DecodeOptions;
 using plantscatter::Image;
@@ -84,17 +88,6 @@ class RebuildingSink : public PixelSink {
  private:
   int channels_ = 0;
 };
-
-uint32_t read_be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-void write_be32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
 
 struct Chunk {
   size_t at;  // offset of the length field

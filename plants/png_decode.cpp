@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "plants/big_endian.h"
 #include "plants/c_file.h"
 #include "plants/utf8_path.h"
 
@@ -116,10 +117,6 @@ struct DecodeState {
 
 void copy_message(char (&to)[160], const char* message) {
   std::snprintf(to, sizeof to, "%s", message != nullptr ? message : "");
-}
-
-uint32_t read_be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
 // Follows the chunk layout over `n` bytes read at input offset `at`, counting the image

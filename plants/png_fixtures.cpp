@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 
+#include "plants/big_endian.h"
 #include "plants/utf8_path.h"
 
 // libpng reports errors by longjmp: write_into keeps only trivially destructible locals,
@@ -132,17 +133,6 @@ std::vector<uint8_t> iccp_body() {
   std::vector<uint8_t> body = {'f', 'i', 'x', 't', 'u', 'r', 'e', 0, 0};
   body.insert(body.end(), packed.begin(), packed.end());
   return body;
-}
-
-uint32_t read_be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-void write_be32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
 }
 
 // splitmix64: small, and the same on every platform.
